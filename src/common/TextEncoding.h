@@ -1,0 +1,19 @@
+#pragma once
+
+// Single-byte code pages of files written by the suite's Windows peers.
+
+#include <QByteArray>
+#include <QString>
+
+namespace ardanto {
+
+// Windows-1252, the code page of settings and task files without a byte-order
+// mark. The five bytes 1252 leaves undefined map to the control characters of
+// the same value, as Windows itself does, so every byte round-trips.
+QString DecodeWindows1252(QByteArrayView bytes);
+
+// Encodes text as Windows-1252. Returns false (and leaves bytes unspecified)
+// when a character has no place in the code page.
+bool EncodeWindows1252(QStringView text, QByteArray& bytes);
+
+} // namespace ardanto
