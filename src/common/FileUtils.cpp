@@ -628,10 +628,9 @@ int CompareFileSizeTexts(const QString& a, const QString& b, QChar decimalSepara
 QString SystemErrorText(int code)
 {
   const char* description = ::strerrordesc_np(code);
-  const auto hex = static_cast<std::uint32_t>(code);
   if (description == nullptr)
-    return _("Error code") + QString::asprintf(" = 0x%.8x", hex);
-  return SysErrorMessage(code) + QString::asprintf(" (0x%.8x)", hex);
+    return _("Error code") + FormatText(u" = 0x%.8x"_s, {code});
+  return SysErrorMessage(code) + FormatText(u" (0x%.8x)"_s, {code});
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #include "common/LangUtils.h"
 
 #include "common/CommandLine.h"
+#include "common/Errors.h"
 #include "common/IniFileUtils.h"
 #include "common/PathUtils.h"
 #include "common/Translate.h"
@@ -221,8 +222,14 @@ TLanguageSelection SelectLanguage(const QString& folder, const QString& fileName
 
   QString code = langOption;
   if (code.isEmpty()) {
-    const TUnicodeIniFile cfg = TUnicodeIniFile::CreateForRead(cfgFile);
-    code = cfg.ReadString(u"Language"_s, u"LangID"_s, QString()).left(2);
+    // A configuration file that cannot be read must not keep the program from
+    // starting; the locale decides then.
+    try {
+      const TUnicodeIniFile cfg = TUnicodeIniFile::CreateForRead(cfgFile);
+      code = cfg.ReadString(u"Language"_s, u"LangID"_s, QString()).left(2);
+    } catch (const EArdantoError& e) {
+      qWarning("%s", e.what());
+    }
   }
   if (code.isEmpty())
     code = SystemLanguageCode();

@@ -6,6 +6,20 @@
 #include <QTemporaryDir>
 
 #include <optional>
+#include <ostream>
+
+// Readable QString values in test failure messages.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+  *os << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& list, std::ostream* os)
+{
+  *os << '{';
+  for (const QString& s : list)
+    *os << '"' << s.toStdString() << "\" ";
+  *os << '}';
+}
 
 namespace ardanto::test {
 
