@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cmath>
@@ -810,6 +811,16 @@ QString SafeFormat(const QString& pattern, const QVariantList& args)
   } catch (const EArdantoError&) {
     return _("Format error: ") + pattern;
   }
+}
+
+QString FormatCount(const QString& pattern, std::int64_t count)
+{
+  const QString number = count > 9999 ? QLocale().toString(static_cast<qlonglong>(count)) : QString::number(count);
+  QString text = pattern;
+  const qsizetype at = text.indexOf(QRegularExpression(u"%[ud]"_s));
+  if (at >= 0)
+    text.replace(at, 2, number);
+  return text;
 }
 
 } // namespace ardanto

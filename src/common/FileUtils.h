@@ -142,4 +142,8 @@ QString FormatText(const QString& pattern, const QVariantList& args);
 // As FormatText, but gives "Format error: " + pattern instead of raising.
 QString SafeFormat(const QString& pattern, const QVariantList& args);
 
+// A count in a pattern such as "%u files copied": counts above 9999 get the
+// locale's thousands separators.
+QString FormatCount(const QString& pattern, std::int64_t count);
+
 } // namespace ardanto
