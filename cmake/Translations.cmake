@@ -8,6 +8,11 @@ find_program(MSGMERGE_EXECUTABLE msgmerge)
 if(NOT TARGET pot)
   add_custom_target(pot COMMENT "Refreshing the .pot templates")
 endif()
+# Every compiled catalogue; programs depend on it so that they run translated
+# straight from the build tree.
+if(NOT TARGET catalogues)
+  add_custom_target(catalogues ALL)
+endif()
 
 # ardanto_catalogue(DOMAIN d PO_DIR dir SOURCE_DIRS dirs...)
 function(ardanto_catalogue)
@@ -27,6 +32,7 @@ function(ardanto_catalogue)
     install(FILES "${_mo}" DESTINATION "${CMAKE_INSTALL_LOCALEDIR}/${_lang}/LC_MESSAGES")
   endforeach()
   add_custom_target(catalogue-${ARG_DOMAIN} ALL DEPENDS ${_mo_files})
+  add_dependencies(catalogues catalogue-${ARG_DOMAIN})
 
   if(XGETTEXT_EXECUTABLE)
     set(_sources)

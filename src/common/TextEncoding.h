@@ -16,4 +16,10 @@ QString DecodeWindows1252(QByteArrayView bytes);
 // when a character has no place in the code page.
 bool EncodeWindows1252(QStringView text, QByteArray& bytes);
 
+// IBM code page 437, the classic code page of names in zip archives. Decoding
+// follows the standard mapping (0x00..0x7F as ASCII); encoding returns false
+// when a character has no place in the code page.
+QString DecodeCodePage437(QByteArrayView bytes);
+bool EncodeCodePage437(QStringView text, QByteArray& bytes);
+
 } // namespace ardanto

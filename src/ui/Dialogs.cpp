@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -150,6 +151,16 @@ void ShowWarning(QWidget* parent, const QString& text)
 void ShowInfo(QWidget* parent, const QString& text)
 {
   Show(parent, TMessageKind::Information, text);
+}
+
+QDialogButtonBox* OkCancelButtons(QDialog* dialog)
+{
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+  buttons->button(QDialogButtonBox::Ok)->setText(_("OK"));
+  buttons->button(QDialogButtonBox::Cancel)->setText(_("Cancel"));
+  QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+  return buttons;
 }
 
 bool PromptText(QWidget* parent, const QString& title, const QString& label, QString& value)

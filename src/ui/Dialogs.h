@@ -10,6 +10,8 @@
 
 #include <functional>
 
+class QDialog;
+class QDialogButtonBox;
 class QWidget;
 
 namespace ardanto::ui {
@@ -47,6 +49,9 @@ bool AskYesNo(QWidget* parent, const QString& title, const QString& text, bool d
 void ShowError(QWidget* parent, const QString& text);
 void ShowWarning(QWidget* parent, const QString& text);
 void ShowInfo(QWidget* parent, const QString& text);
+
+// The "OK" and "Cancel" buttons of a dialog, wired to accept and reject.
+QDialogButtonBox* OkCancelButtons(QDialog* dialog);
 
 // A one-line text; false when cancelled.
 bool PromptText(QWidget* parent, const QString& title, const QString& label, QString& value);

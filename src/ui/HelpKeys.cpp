@@ -65,7 +65,7 @@ bool THelpKeys::eventFilter(QObject* watched, QEvent* event)
 
 QString HelpFile(const QString& page)
 {
-  const QString base = QDir::cleanPath(CurrentProgramPaths().ProgramFolder + u"../share/help"_s);
+  const QString base = QDir::cleanPath(CurrentProgramPaths().ProgramFolder + u"../share/ardanto/help"_s);
   const QString fromEnv = QString::fromLocal8Bit(qgetenv("ARDANTO_HELPDIR"));
   for (const QString& folder : {fromEnv, base, QStringLiteral(ARDANTO_INSTALL_HELPDIR)}) {
     if (folder.isEmpty())

@@ -1,6 +1,7 @@
 #include "ui/ListEditor.h"
 
 #include "common/Translate.h"
+#include "ui/Dialogs.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -47,9 +48,7 @@ TListEditorDialog::TListEditorDialog(QWidget* parent, const QString& title, cons
   middle->addWidget(FList, 1);
   middle->addLayout(side);
 
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  buttons->button(QDialogButtonBox::Ok)->setText(_("OK"));
-  buttons->button(QDialogButtonBox::Cancel)->setText(_("Cancel"));
+  QDialogButtonBox* buttons = OkCancelButtons(this);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(label);
   layout->addLayout(middle);
@@ -61,8 +60,6 @@ TListEditorDialog::TListEditorDialog(QWidget* parent, const QString& title, cons
   connect(FDown, &QPushButton::clicked, this, [this] { MoveItem(1); });
   connect(defaultsButton, &QPushButton::clicked, this, &TListEditorDialog::UseDefaults);
   connect(FList, &QListWidget::currentRowChanged, this, &TListEditorDialog::UpdateButtons);
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   UpdateButtons();
 }
 

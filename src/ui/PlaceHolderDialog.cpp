@@ -111,14 +111,10 @@ TPlaceHolderDialog::TPlaceHolderDialog(QWidget* parent, QPoint pos, int kind, co
   groupLayout->addWidget(FList);
   groupLayout->addLayout(numberRow);
 
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  buttons->button(QDialogButtonBox::Ok)->setText(_("OK"));
-  buttons->button(QDialogButtonBox::Cancel)->setText(_("Cancel"));
+  QDialogButtonBox* buttons = OkCancelButtons(this);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(FGroup);
   layout->addWidget(buttons);
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(FList, &QListWidget::currentRowChanged, this, &TPlaceHolderDialog::ItemChosen);
   connect(FList, &QListWidget::itemDoubleClicked, this, [this] {
     if (!Result().isEmpty())

@@ -1,0 +1,204 @@
+#pragma once
+
+// The copy engine: one worker thread copies one source stream into a plain
+// file, a gzip file or a zip archive with a single entry.
+//
+// The owner creates a thread per file, starts it, waits until Done() is true,
+// then reads ErrorCode() and SysErrorMsg(). A thread never raises an error to
+// its owner: every outcome is a result code plus a message. The destination
+// appears only when complete: a failed job leaves no partial file, and an
+// older file of that name stays as it was.
+
+#include "common/FileData.h"
+#include "copyengine/WriteFileStream.h"
+
+#include <QString>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <thread>
+
+namespace ardanto {
+
+enum TCopyOption {
+  coCompress,
+  coZipCompress,
+  coVerify,
+  coOverwrite,
+  coStorage,
+  coAltStreams,
+  coPermissions,
+  coAttributes,
+  coTimeStamp,
+  coCreationTime,
+  coCheckTime,
+  coNoCache,
+  coResetArchive,
+};
+
+// A set of TCopyOption in a 16-bit word, bit n = option n.
+class TCopyOptions {
+public:
+  constexpr TCopyOptions() = default;
+  constexpr TCopyOptions(std::initializer_list<TCopyOption> options)
+  {
+    for (const TCopyOption option : options)
+      Include(option);
+  }
+  static constexpr TCopyOptions FromWord(std::uint16_t word)
+  {
+    TCopyOptions options;
+    options.FBits = word;
+    return options;
+  }
+  constexpr std::uint16_t Word() const { return FBits; }
+  constexpr bool Contains(TCopyOption option) const { return (FBits >> option) & 1u; }
+  constexpr void Include(TCopyOption option) { FBits = static_cast<std::uint16_t>(FBits | (1u << option)); }
+  constexpr void Exclude(TCopyOption option) { FBits = static_cast<std::uint16_t>(FBits & ~(1u << option)); }
+  constexpr bool operator==(const TCopyOptions&) const = default;
+
+private:
+  std::uint16_t FBits = 0;
+};
+
+// Job kinds, ORed into every non-zero ErrorCode.
+constexpr int etCopy = 0x1000;
+constexpr int etGZip = 0x2000;
+constexpr int etZip = 0x4000;
+
+// Result codes (without the job kind).
+constexpr int ceZipStructure = 5;     // zip headers, directory or end records not written
+constexpr int ceUnexpected = 256;     // a failure none of the others describes
+constexpr int ceCreateDest = 257;     // destination not created
+constexpr int ceReadSource = 260;     // source read failed or delivered a different size
+constexpr int ceWriteDest = 261;      // destination write or compressor failed
+constexpr int ceResetAttr = 262;      // attributes of an existing destination not reset
+constexpr int ceDestFull = 263;       // destination full
+constexpr int ceSetAttr = 518;        // attributes not set
+constexpr int ceSetTimeStamp = 527;   // time stamps not set
+
+// Transfer size used when the source recommends none.
+constexpr std::uint32_t kMinCopyBufferSize = 64 * 1024;
+// Sources larger than this get zip64 fields in a zip archive.
+constexpr std::uint64_t kZipLargeEntry = 0xFF000000u;
+
+enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
+// Copies one source stream to one plain destination file.
+class TCopyThread {
+public:
+  // Created suspended unless ASuspend is false; Start() begins the copy.
+  TCopyThread(const TFileData& ASource, const QString& ADestName, bool ASuspend,
+              TThreadPriority APriority = tpNormal);
+  // Waits for the thread to end.
+  virtual ~TCopyThread();
+  TCopyThread(const TCopyThread&) = delete;
+  TCopyThread& operator=(const TCopyThread&) = delete;
+
+  void Start();
+  // Blocks until the thread has ended (an alternative to polling Done()).
+  void WaitFor();
+
+  // True once the result is final.
+  bool Done() const { return FTerminated.load(std::memory_order_acquire); }
+  int ErrorType() const { return FErrFlag; }
+  // 0, or the result code ORed with ErrorType(). Read after Done().
+  int ErrorCode() const { return FError; }
+  const QString& SysErrorMsg() const { return FSysErrMsg; }
+  // Write-through destination; effective only before Start().
+  void SetNoWriteCache(bool value);
+
+protected:
+  struct TConstruct {};
+  // Prepares everything without starting, for the constructors of the variants.
+  TCopyThread(TConstruct, const TFileData& ASource, const QString& ADestName, TThreadPriority APriority);
+  void StartUnlessSuspended(bool ASuspend);
+
+  // The job; returns the result code. The plain copy by default.
+  virtual int Execute();
+  int PlainCopy();
+
+  int OpenStreams();
+  int ReadChunk(std::uint32_t count, std::uint32_t& bytesRead);
+  int CopyData(TWriteFileStream& dest, std::uint64_t count);
+  int FinishCopy();
+  void ReleaseStreams() noexcept;
+  void FinishThread(int code);
+  void NoteSysError(std::uint32_t code);
+  // Message of a source that ended before (or went on after) its size.
+  void NoteSizeMismatch();
+  // Result code of a failed destination write.
+  int WriteErrorCode(const EWriteFileStreamError& error);
+
+  bool FCompress = false;
+  std::uint32_t FSysError = 0;
+  int FError = 0;
+  int FErrFlag = etCopy;
+  QString FSysErrMsg;
+  QString SourceName;
+  QString DestName;
+  QString DestNameXL;
+  TFileData SourceFileData;
+  std::unique_ptr<unsigned char[]> FBuffer; // FBufSize bytes
+  std::shared_ptr<IReadStream> iSource;
+  std::unique_ptr<TWriteFileStream> sDest;
+  std::uint64_t SrcSize = 0;
+  std::uint32_t FWriteMode = wmSequential;
+  std::uint32_t FBufSize = 0;
+  bool FCopyTimeStamp = true;
+  bool FCopyAttr = true;
+  bool FResetArchive = false;
+  bool FCopyCrTm = false;
+  bool FCheckTime = true;
+  bool FOverwrite = false;
+  std::uint32_t FCrc = 0;
+  bool FUpdateCrc = true; // CopyData keeps FCrc
+  std::int64_t UTotal = 0;
+  std::int64_t CTotal = 0;
+
+private:
+  void Run() noexcept;
+
+  TThreadPriority FPriority;
+  std::thread FThread;
+  std::atomic<bool> FTerminated{false};
+};
+
+// Writes the destination as a gzip file holding one deflated file.
+class TGZipThread : public TCopyThread {
+public:
+  TGZipThread(const TFileData& ASource, const QString& ADestName, bool ASuspend,
+              TThreadPriority APriority = tpNormal);
+  ~TGZipThread() override;
+
+protected:
+  TGZipThread(TConstruct, const TFileData& ASource, const QString& ADestName, TThreadPriority APriority);
+  int Execute() override;
+
+  int GZipJob();
+  int ZipJob(bool compress);
+  // Deflates the whole source into dest; the caller checks the size.
+  int CompressData(TWriteFileStream& dest);
+
+  QString FName; // the name stored inside the gzip or zip file
+  std::unique_ptr<unsigned char[]> FDeflateMemory; // deflate output and zlib's state
+};
+
+// The device program's copy job: plain, gzip or zip as the options say.
+class TWinCopyThread : public TGZipThread {
+public:
+  // Copies are never encrypted here; the parameter only accepts "none".
+  TWinCopyThread(const TFileData& ASource, const QString& ADestName, std::nullptr_t AEncryption,
+                 TCopyOptions AOptions, bool ASuspend, TThreadPriority APriority = tpNormal);
+  ~TWinCopyThread() override;
+
+protected:
+  int Execute() override;
+
+  bool FZipCompress = false;
+};
+
+} // namespace ardanto

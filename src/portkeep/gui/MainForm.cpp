@@ -1,0 +1,1378 @@
+#include "portkeep/gui/MainForm.h"
+
+#include "common/DateTimeUtils.h"
+#include "common/Errors.h"
+#include "common/FileUtils.h"
+#include "common/IniFileUtils.h"
+#include "common/InitProg.h"
+#include "common/LangUtils.h"
+#include "common/PathUtils.h"
+#include "common/PlaceHolders.h"
+#include "common/Translate.h"
+#include "devices/PortableDeviceUtils.h"
+#include "platform/DesktopEntry.h"
+#include "platform/Volumes.h"
+#include "portkeep/gui/ContentIcons.h"
+#include "portkeep/gui/FilterDlg.h"
+#include "ui/Dialogs.h"
+#include "ui/DirectoryDialog.h"
+#include "ui/HelpKeys.h"
+#include "ui/HistoryComboBox.h"
+#include "ui/ListEditor.h"
+#include "ui/PlaceHolderDialog.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QStyle>
+#include <QTextDocumentFragment>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace portkeep {
+
+using namespace Qt::StringLiterals;
+using namespace ardanto;
+
+namespace {
+
+constexpr int kIndexRole = Qt::UserRole;
+constexpr int kHistoryCount = 15;
+const QString kHelpPage = u"ardanto-device.html"_s;
+
+// File list entries sort by their column's meaning, not their text.
+class TFileItem : public QTreeWidgetItem {
+public:
+  using QTreeWidgetItem::QTreeWidgetItem;
+  bool operator<(const QTreeWidgetItem& other) const override
+  {
+    const int column = treeWidget() != nullptr ? treeWidget()->sortColumn() : 0;
+    if (column == 1) {
+      const QDateTime a = QLocale().toDateTime(text(1), QLocale::ShortFormat);
+      const QDateTime b = QLocale().toDateTime(other.text(1), QLocale::ShortFormat);
+      // Text that cannot be read counts as the earliest time.
+      if (!a.isValid() || !b.isValid())
+        return !a.isValid() && b.isValid();
+      return a < b;
+    }
+    if (column == 2)
+      return CompareFileSizeTexts(text(2), other.text(2)) < 0;
+    return text(0).compare(other.text(0), Qt::CaseInsensitive) < 0;
+  }
+};
+
+QPushButton* Button(QWidget* parent, const char* name, const QString& text, const QString& hint,
+                    QStyle::StandardPixmap icon = QStyle::SP_CustomBase)
+{
+  auto* button = new QPushButton(text, parent);
+  button->setObjectName(QLatin1StringView(name));
+  button->setToolTip(hint);
+  if (icon != QStyle::SP_CustomBase)
+    button->setIcon(parent->style()->standardIcon(icon));
+  return button;
+}
+
+// The system's message for a device result code and the code, or "Error
+// code = ..." when the system has no message for it.
+QString DeviceErrorText(HRESULT code)
+{
+  QString message;
+  if (HResultMessage(code, message))
+    return message + FormatText(u" (0x%.8x)"_s, {code});
+  return _("Error code") + FormatText(u" = 0x%.8x"_s, {code});
+}
+
+// Children in alphabetical order, ignoring case.
+void SortChildren(QTreeWidgetItem* node)
+{
+  QList<QTreeWidgetItem*> children = node->takeChildren();
+  std::stable_sort(children.begin(), children.end(), [](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
+    return a->text(0).compare(b->text(0), Qt::CaseInsensitive) < 0;
+  });
+  node->addChildren(children);
+}
+
+TDateTime WholeDay(const QDate& date)
+{
+  return DateTimeFromQDateTime(QDateTime(date, QTime(0, 0), Qt::UTC));
+}
+
+QDate DateOf(TDateTime value)
+{
+  return QDateTimeFromDateTime(std::floor(value), Qt::UTC).date();
+}
+
+// "Backup tasks|*.pkj" and "all|*.*" in the form file dialogs take.
+QString TaskFileFilter()
+{
+  const QString tasks = FormatText(_("Backup tasks|*.%s"), {u"pkj"_s});
+  const qsizetype bar = tasks.indexOf(u'|');
+  return tasks.left(bar) + u" ("_s + tasks.mid(bar + 1) + u");;"_s + _("all") + u" (*)"_s;
+}
+
+} // namespace
+
+QString FilterDisplayText(const TTextFilter& filter)
+{
+  switch (filter.Mode()) {
+  case fmInclude:
+    return FormatText(_("only %s"), {filter.Filter()});
+  case fmExclude:
+    return FormatText(_("all except %s"), {filter.Filter()});
+  default:
+    return _("All files");
+  }
+}
+
+QString DateFieldFormat(const QLocale& locale)
+{
+  const QString format = locale.dateFormat(QLocale::ShortFormat);
+  const qsizetype d = format.indexOf(u'd');
+  const qsizetype m = format.indexOf(u'M');
+  const qsizetype y = format.indexOf(u'y');
+  if (y >= 0 && y < m && y < d)
+    return u"yyyy-MM-dd"_s;
+  if (m >= 0 && m < d)
+    return u"MM/dd/yyyy"_s;
+  return u"dd.MM.yyyy"_s;
+}
+
+QString TimeFieldFormat(const QLocale& locale)
+{
+  const QString format = locale.timeFormat(QLocale::ShortFormat);
+  return format.contains(u"AP"_s, Qt::CaseInsensitive) ? u"hh:mm AP"_s : u"HH:mm"_s;
+}
+
+// ---------------------------------------------------------------------------
+// Creation
+
+TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<IDevicePlatform> platform, QWidget* parent)
+  : QMainWindow(parent), FPlatform(std::move(platform))
+{
+  setObjectName(u"MainForm"_s);
+  BuildWindow();
+  FormCreate();
+  // The command line is read once the folders are known (task files are
+  // relative to the job folder).
+  FCommandLine = ParseCommandLine(arguments, FFolders.JobFolder);
+  FTask.SetTaskName(FCommandLine.TaskName);
+  try {
+    LoadSettingsFile(FFolders.IniName, FSettings, FProgram);
+  } catch (const EArdantoError& e) {
+    ui::ShowError(this, e.Message());
+  }
+  TFilterDialog::SetHistoryFile(FFolders.IniName, u"FileFilter"_s);
+  if (FProgram.Top >= 0 && FProgram.Left >= 0)
+    move(FProgram.Left, FProgram.Top);
+  SetCaption(ExtractFileName(FTask.TaskName()));
+  imWarning->hide();
+}
+
+TMainForm::~TMainForm() = default;
+
+void TMainForm::FormCreate()
+{
+  ProgTitle = u"Portkeep"_s;
+  ProgVersion = ProgramVersionInfo(ProgTitle).Version;
+  ProgVersName = ProgTitle + u" ("_s + VersionText(ProgVersion, 3) + u')';
+  ProgVersDate = QLocale().toString(QFileInfo(QCoreApplication::applicationFilePath()).lastModified().date(),
+                                    QLocale::ShortFormat);
+  EnginePath = FindEngine();
+  FDateFormat = DateFieldFormat(QLocale::system());
+  FTimeFormat = TimeFieldFormat(QLocale::system());
+  FSettings.TimePeriod = TTimePeriod::Default(Today());
+  FSettings.NoCompTypes = NormalizeNoCompTypes(DefaultNoCompTypes());
+  FFolders = DetermineFolders(platform::IsUsbDrive(CurrentProgramPaths().ProgramFolder));
+  EnsureManager();
+}
+
+bool TMainForm::EnsureManager()
+{
+  if (DevManager)
+    return true;
+  try {
+    DevManager = std::make_unique<TPortableDeviceManager>(FPlatform);
+  } catch (const EArdantoError& e) {
+    ui::ShowError(this, e.Message());
+    return false;
+  }
+  return true;
+}
+
+void TMainForm::BuildWindow()
+{
+  auto* central = new QWidget(this);
+  setCentralWidget(central);
+
+  // Devices and the selected device's properties.
+  laDevices = new QLabel(_("Connected devices"), central);
+  lbDevices = new QListWidget(central);
+  lbDevices->setObjectName(u"lbDevices"_s);
+  laDevices->setBuddy(lbDevices);
+  btReload = Button(central, "btReload", QString(), _("Reload device list"), QStyle::SP_BrowserReload);
+  imWarning = new QLabel(central);
+  imWarning->setObjectName(u"imWarning"_s);
+  imWarning->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(20, 20));
+  imWarning->setToolTip(_("Errors occurred when reading the directory structure"));
+  gbDevice = new QGroupBox(central);
+  gbDevice->setObjectName(u"gbDevice"_s);
+  auto* properties = new QGridLayout(gbDevice);
+  const auto propertyRow = [&](int row, const QString& caption, QLabel*& value, const char* name) {
+    properties->addWidget(new QLabel(caption, gbDevice), row, 0);
+    value = new QLabel(gbDevice);
+    value->setObjectName(QLatin1StringView(name));
+    value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    properties->addWidget(value, row, 1);
+  };
+  propertyRow(0, _("Manufacturer:"), laManufacturer, "laManufacturer");
+  propertyRow(1, _("Type:"), laType, "laType");
+  propertyRow(2, _("Description:"), laDescription, "laDescription");
+  propertyRow(3, _("Power source:"), laPower, "laPower");
+  propertyRow(4, _("Firmware:"), laFirmware, "laFirmware");
+
+  // Folders and files.
+  auto* laFolders = new QLabel(_("Directories"), central);
+  tvFolders = new QTreeWidget(central);
+  tvFolders->setObjectName(u"tvFolders"_s);
+  tvFolders->setHeaderHidden(true);
+  tvFolders->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  tvFolders->setToolTip(_("Select the directories to be backed up"));
+  laFolders->setBuddy(tvFolders);
+  auto* laFiles = new QLabel(_("Files"), central);
+  lvFiles = new QTreeWidget(central);
+  lvFiles->setObjectName(u"lvFiles"_s);
+  lvFiles->setRootIsDecorated(false);
+  lvFiles->setHeaderLabels({_("Filename"), _("Date"), _("Size")});
+  lvFiles->header()->setSortIndicatorShown(true);
+  lvFiles->header()->setSectionsClickable(true);
+  lvFiles->header()->setSortIndicator(0, Qt::AscendingOrder);
+  lvFiles->header()->setStretchLastSection(false);
+  lvFiles->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  laFiles->setBuddy(lvFiles);
+
+  // Destination.
+  auto* laDestination = new QLabel(_("Destination directory:"), central);
+  cbxDestination = new ui::THistoryComboBox(central);
+  cbxDestination->setObjectName(u"cbxDestination"_s);
+  cbxDestination->SetMaxHistory(kHistoryCount);
+  laDestination->setBuddy(cbxDestination);
+  btDestination = Button(central, "btDestination", QString(), _("Select backup directory"), QStyle::SP_DirOpenIcon);
+  btPlaceholder = Button(central, "btPlaceholder", u"%"_s, _("Insert placeholder"));
+
+  // File processing.
+  gbFileProcessing = new QGroupBox(_("File processing"), central);
+  gbFileProcessing->setObjectName(u"gbFileProcessing"_s);
+  cbCompress = new QCheckBox(_("Compress files"), gbFileProcessing);
+  cbCompress->setObjectName(u"cbCompress"_s);
+  cbZip = new QCheckBox(_("as zip"), gbFileProcessing);
+  cbZip->setObjectName(u"cbZip"_s);
+  laNoComp = new QLabel(_("No compression for these types:"), gbFileProcessing);
+  laNoComp->setObjectName(u"laNoComp"_s);
+  lbNoComp = new QListWidget(gbFileProcessing);
+  lbNoComp->setObjectName(u"lbNoComp"_s);
+  lbNoComp->setToolTip(_("File types not to compress"));
+  lbNoComp->setFlow(QListView::TopToBottom);
+  lbNoComp->setWrapping(true);
+  lbNoComp->setResizeMode(QListView::Adjust);
+  lbNoComp->setSelectionMode(QAbstractItemView::NoSelection);
+  btNoComp = Button(gbFileProcessing, "btNoComp", u"…"_s, _("Select file types not to be compressed"));
+  auto* processing = new QGridLayout(gbFileProcessing);
+  processing->addWidget(cbCompress, 0, 0);
+  processing->addWidget(cbZip, 0, 1);
+  processing->addWidget(laNoComp, 1, 0, 1, 2);
+  processing->addWidget(lbNoComp, 2, 0, 1, 2);
+  processing->addWidget(btNoComp, 2, 2, Qt::AlignTop);
+
+  // Overwrite and archive bit.
+  rgOverwrite = new QGroupBox(_("Overwrite"), central);
+  rgOverwrite->setObjectName(u"rgOverwrite"_s);
+  auto* overwrite = new QVBoxLayout(rgOverwrite);
+  const QString overwriteTexts[3] = {_("existing files when older"), _("all existing files"), _("no existing files")};
+  for (int i = 0; i < 3; ++i) {
+    rbOverwrite[i] = new QRadioButton(overwriteTexts[i], rgOverwrite);
+    rbOverwrite[i]->setObjectName(u"rbOverwrite%1"_s.arg(i));
+    overwrite->addWidget(rbOverwrite[i]);
+  }
+  rbOverwrite[0]->setChecked(true);
+  cbArchive = new QCheckBox(_("Set archive bit"), central);
+  cbArchive->setObjectName(u"cbArchive"_s);
+
+  // Time slot.
+  gbTimeSlot = new QGroupBox(_("Time slot"), central);
+  gbTimeSlot->setObjectName(u"gbTimeSlot"_s);
+  cbxTimeMode = new QComboBox(gbTimeSlot);
+  cbxTimeMode->setObjectName(u"cbxTimeMode"_s);
+  for (const QString& mode : {_("All"), _("All since"), _("All before"), _("Time period"), _("Today from"),
+                              _("Not older than"), _("Older than")})
+    cbxTimeMode->addItem(u' ' + mode);
+  laFrom = new QLabel(_("from:"), gbTimeSlot);
+  laTo = new QLabel(_("to:"), gbTimeSlot);
+  edFrom = new QDateTimeEdit(gbTimeSlot);
+  edFrom->setObjectName(u"edFrom"_s);
+  edFrom->setCalendarPopup(true);
+  edTo = new QDateTimeEdit(gbTimeSlot);
+  edTo->setObjectName(u"edTo"_s);
+  edTo->setCalendarPopup(true);
+  edDays = new QSpinBox(gbTimeSlot);
+  edDays->setObjectName(u"edDays"_s);
+  edDays->setRange(1, 9999);
+  edDays->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+  laDays = new QLabel(_("days"), gbTimeSlot);
+  auto* slot = new QGridLayout(gbTimeSlot);
+  slot->addWidget(cbxTimeMode, 0, 0, 1, 3);
+  slot->addWidget(laFrom, 1, 0);
+  slot->addWidget(edFrom, 1, 1);
+  slot->addWidget(edDays, 1, 1);
+  slot->addWidget(laDays, 1, 2);
+  slot->addWidget(laTo, 2, 0);
+  slot->addWidget(edTo, 2, 1);
+
+  // Filter.
+  gbFilter = new QGroupBox(_("Filter"), central);
+  gbFilter->setObjectName(u"gbFilter"_s);
+  edFilter = new QLineEdit(gbFilter);
+  edFilter->setObjectName(u"edFilter"_s);
+  edFilter->setReadOnly(true);
+  edFilter->setToolTip(_("Filter for filenames"));
+  laRegular = new QLabel(_("As regular expression"), gbFilter);
+  laRegular->setObjectName(u"laRegular"_s);
+  btFilter = Button(gbFilter, "btFilter", _("Settings"), _("Edit filename filter"));
+  auto* filterLayout = new QGridLayout(gbFilter);
+  filterLayout->addWidget(edFilter, 0, 0, 1, 2);
+  filterLayout->addWidget(laRegular, 1, 0);
+  filterLayout->addWidget(btFilter, 1, 1);
+
+  // Tasks, run, others.
+  bbOpen = Button(central, "bbOpen", QString(), _("Open backup task"), QStyle::SP_DialogOpenButton);
+  bbSave = Button(central, "bbSave", QString(), _("Save configuration as task"), QStyle::SP_DialogSaveButton);
+  bbSaveAs = Button(central, "bbSaveAs", QString(), _("Save as new task"), QStyle::SP_FileDialogNewFolder);
+  bbShortcut = Button(central, "bbShortcut", QString(), _("Create Desktop shortcut"), QStyle::SP_DesktopIcon);
+  bbReset = Button(central, "bbReset", QString(), _("Reset to default configuration"), QStyle::SP_DialogResetButton);
+  bbBackup = Button(central, "bbBackup", _("Start backup"), _("Copy the selected directories"),
+                    QStyle::SP_MediaPlay);
+  edFolder = new QLineEdit(central);
+  edFolder->setObjectName(u"edFolder"_s);
+  edFolder->setReadOnly(true);
+  bbInfo = Button(central, "bbInfo", QString(), _("Version info"), QStyle::SP_MessageBoxInformation);
+  bbHelp = Button(central, "bbHelp", QString(), _("Program help"), QStyle::SP_DialogHelpButton);
+  bbQuit = Button(central, "bbQuit", QString(), _("Quit program and save settings"), QStyle::SP_DialogCloseButton);
+
+  // Progress.
+  laStatus = new QLabel(_("Backup status:"), central);
+  mmProgress = new QPlainTextEdit(central);
+  mmProgress->setObjectName(u"mmProgress"_s);
+  mmProgress->setReadOnly(true);
+  mmProgress->setLineWrapMode(QPlainTextEdit::NoWrap);
+  mmProgress->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  mmProgress->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  laStatus->setBuddy(mmProgress);
+  btCopy = Button(central, "btCopy", QString(), _("Copy to clipboard"), QStyle::SP_FileDialogDetailedView);
+
+  // Layout: devices | folders | files above, options below, progress at the bottom.
+  auto* deviceHead = new QHBoxLayout;
+  deviceHead->addWidget(laDevices);
+  deviceHead->addStretch();
+  deviceHead->addWidget(imWarning);
+  deviceHead->addWidget(btReload);
+  auto* deviceColumn = new QVBoxLayout;
+  deviceColumn->addLayout(deviceHead);
+  deviceColumn->addWidget(lbDevices, 1);
+  deviceColumn->addWidget(gbDevice);
+  auto* folderColumn = new QVBoxLayout;
+  folderColumn->addWidget(laFolders);
+  folderColumn->addWidget(tvFolders, 1);
+  auto* fileColumn = new QVBoxLayout;
+  fileColumn->addWidget(laFiles);
+  fileColumn->addWidget(lvFiles, 1);
+  auto* upper = new QHBoxLayout;
+  upper->addLayout(deviceColumn, 2);
+  upper->addLayout(folderColumn, 2);
+  upper->addLayout(fileColumn, 3);
+
+  auto* destination = new QHBoxLayout;
+  destination->addWidget(laDestination);
+  destination->addWidget(cbxDestination, 1);
+  destination->addWidget(btDestination);
+  destination->addWidget(btPlaceholder);
+
+  auto* optionColumn = new QVBoxLayout;
+  optionColumn->addWidget(rgOverwrite);
+  optionColumn->addWidget(cbArchive);
+  optionColumn->addStretch();
+  auto* options = new QHBoxLayout;
+  options->addWidget(gbFileProcessing, 3, Qt::AlignTop);
+  options->addLayout(optionColumn, 2);
+  options->addWidget(gbTimeSlot, 2, Qt::AlignTop);
+  options->addWidget(gbFilter, 2, Qt::AlignTop);
+
+  auto* buttons = new QHBoxLayout;
+  for (QPushButton* b : {bbOpen, bbSave, bbSaveAs, bbShortcut, bbReset})
+    buttons->addWidget(b);
+  buttons->addSpacing(12);
+  buttons->addWidget(bbBackup);
+  buttons->addWidget(edFolder, 1);
+  buttons->addSpacing(12);
+  for (QPushButton* b : {bbInfo, bbHelp, bbQuit})
+    buttons->addWidget(b);
+
+  auto* progressHead = new QHBoxLayout;
+  progressHead->addWidget(laStatus);
+  progressHead->addStretch();
+  progressHead->addWidget(btCopy);
+
+  auto* layout = new QVBoxLayout(central);
+  layout->addLayout(upper, 3);
+  layout->addLayout(destination);
+  layout->addLayout(options);
+  layout->addLayout(buttons);
+  layout->addLayout(progressHead);
+  layout->addWidget(mmProgress, 2);
+  resize(1100, 800);
+
+  tmStartTimer = new QTimer(this);
+  tmStartTimer->setObjectName(u"tmStartTimer"_s);
+  tmStartTimer->setSingleShot(true);
+  tmStartTimer->setInterval(1000);
+
+  // Wiring.
+  connect(tmStartTimer, &QTimer::timeout, this, [this] { Guard([this] { tmStartTimerTimer(); }); });
+  connect(btReload, &QPushButton::clicked, this, [this] { Guard([this] { LoadDeviceList(); }); });
+  connect(lbDevices, &QListWidget::itemClicked, this,
+          [this](QListWidgetItem* item) { Guard([this, item] { SelectDevice(lbDevices->row(item)); }); });
+  connect(tvFolders, &QTreeWidget::itemExpanded, this,
+          [this](QTreeWidgetItem* item) { Guard([this, item] { NodeExpanded(item); }); });
+  connect(tvFolders, &QTreeWidget::itemClicked, this,
+          [this](QTreeWidgetItem* item) { Guard([this, item] { ShowFiles(item); }); });
+  connect(tvFolders, &QTreeWidget::itemSelectionChanged, this, [this] {
+    QList<int> selected;
+    for (QTreeWidgetItem* item : tvFolders->selectedItems())
+      selected.append(item->data(0, kIndexRole).toInt());
+    FSelectionOrder.removeIf([&selected](int index) { return !selected.contains(index); });
+    for (int index : selected) {
+      if (!FSelectionOrder.contains(index))
+        FSelectionOrder.append(index);
+    }
+  });
+  tvFolders->installEventFilter(this);
+  connect(lvFiles->header(), &QHeaderView::sectionClicked, this, &TMainForm::FileHeaderClicked);
+  connect(cbCompress, &QCheckBox::clicked, this, [this] {
+    ShowCompressionControls();
+    MarkChanged();
+  });
+  connect(cbZip, &QCheckBox::clicked, this, [this] {
+    ShowCompressionControls();
+    MarkChanged();
+  });
+  connect(btNoComp, &QPushButton::clicked, this, [this] { Guard([this] { EditNoCompTypes(); }); });
+  connect(btDestination, &QPushButton::clicked, this, [this] { Guard([this] { ChooseDestination(); }); });
+  connect(btPlaceholder, &QPushButton::clicked, this, [this] { Guard([this] { InsertPlaceholder(); }); });
+  connect(cbxDestination, &QComboBox::editTextChanged, this, [this] { MarkChanged(); });
+  for (QRadioButton* rb : rbOverwrite)
+    connect(rb, &QRadioButton::toggled, this, [this](bool on) {
+      if (on)
+        MarkChanged();
+    });
+  connect(cbxTimeMode, qOverload<int>(&QComboBox::activated), this, &TMainForm::TimeModeChosen);
+  connect(edFrom, &QDateTimeEdit::dateTimeChanged, this, &TMainForm::FromChanged);
+  connect(edTo, &QDateTimeEdit::dateTimeChanged, this, &TMainForm::ToChanged);
+  connect(edDays, qOverload<int>(&QSpinBox::valueChanged), this, [this] { MarkChanged(); });
+  connect(btFilter, &QPushButton::clicked, this, [this] { Guard([this] { EditFilter(); }); });
+  connect(bbOpen, &QPushButton::clicked, this, [this] { Guard([this] { OpenTask(); }); });
+  connect(bbSave, &QPushButton::clicked, this, [this] { Guard([this] { SaveTaskClicked(); }); });
+  connect(bbSaveAs, &QPushButton::clicked, this, [this] { Guard([this] { SaveTaskAs(); }); });
+  connect(bbShortcut, &QPushButton::clicked, this, [this] { Guard([this] { CreateShortcut(); }); });
+  connect(bbReset, &QPushButton::clicked, this, [this] { Guard([this] { ResetSettings(); }); });
+  connect(bbBackup, &QPushButton::clicked, this, [this] { Guard([this] { StartBackup(); }); });
+  connect(bbInfo, &QPushButton::clicked, this, [this] { ShowVersionInfo(); });
+  connect(bbHelp, &QPushButton::clicked, this, [this] { ui::OpenHelp(this, kHelpPage); });
+  connect(bbQuit, &QPushButton::clicked, this, &QWidget::close);
+  connect(btCopy, &QPushButton::clicked, this, &TMainForm::CopyProgress);
+  new ui::THelpKeys(this, kHelpPage);
+}
+
+void TMainForm::Guard(const std::function<void()>& action)
+{
+  // The window's general error display: no exception leaves an event handler.
+  try {
+    action();
+  } catch (const EArdantoError& e) {
+    QApplication::restoreOverrideCursor();
+    ui::ShowError(this, e.Message());
+  } catch (const std::exception& e) {
+    QApplication::restoreOverrideCursor();
+    ui::ShowError(this, QString::fromLocal8Bit(e.what()));
+  }
+}
+
+void TMainForm::showEvent(QShowEvent* event)
+{
+  QMainWindow::showEvent(event);
+  if (!FShown) {
+    FShown = true;
+    FormShow();
+  }
+}
+
+void TMainForm::FormShow()
+{
+  FLoading = true;
+  cbxDestination->SetHistory(FProgram.DestinationHistory);
+  ApplySettingsToControls();
+  FLoading = false;
+  tmStartTimer->start();
+  FTask.SetEditStatus(esNew);
+  UpdateTaskButtons();
+  bbShortcut->setEnabled(false);
+}
+
+void TMainForm::SetCaption(const QString& taskDisplayName)
+{
+  QString caption = ProgTitle + u" - "_s + _("Backup files from a portable device");
+  if (!FTask.TaskName().isEmpty())
+    caption += u" ["_s + taskDisplayName + u']';
+  setWindowTitle(caption);
+}
+
+// ---------------------------------------------------------------------------
+// Progress box
+
+void TMainForm::AddLine(int indent, const QString& text)
+{
+  mmProgress->appendPlainText(QString(indent, u' ') + text);
+  mmProgress->verticalScrollBar()->setValue(mmProgress->verticalScrollBar()->maximum());
+}
+
+void TMainForm::ReplaceLastLine(const QString& text)
+{
+  QTextCursor cursor(mmProgress->document());
+  cursor.movePosition(QTextCursor::End);
+  cursor.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
+  cursor.insertText(text);
+}
+
+void TMainForm::ShowFolder(const QString& path)
+{
+  edFolder->setText(path);
+}
+
+void TMainForm::ProcessEvents()
+{
+  if (OnRunEvent)
+    OnRunEvent();
+  QCoreApplication::processEvents();
+}
+
+QStringList TMainForm::ProgressLines() const
+{
+  const QString text = mmProgress->toPlainText();
+  return text.isEmpty() ? QStringList() : text.split(u'\n');
+}
+
+void TMainForm::CopyProgress()
+{
+  QTextCursor cursor = mmProgress->textCursor();
+  const QString text = cursor.hasSelection() ? cursor.selection().toPlainText() : mmProgress->toPlainText();
+  QGuiApplication::clipboard()->setText(text);
+  cursor.clearSelection();
+  mmProgress->setTextCursor(cursor);
+}
+
+// ---------------------------------------------------------------------------
+// Settings and controls
+
+void TMainForm::ApplySettingsToControls()
+{
+  const bool loading = FLoading;
+  FLoading = true;
+  rbOverwrite[std::clamp(FSettings.Overwrite, 0, 2)]->setChecked(true);
+  cbArchive->setChecked(FSettings.ArchBit);
+  cbCompress->setChecked(FSettings.Compress);
+  cbZip->setChecked(FSettings.Compress && FSettings.CompressAsZip);
+  ShowNoCompTypes();
+  ShowCompressionControls();
+  ShowFilter();
+  ShowTimeSlot();
+  FLoading = loading;
+}
+
+void TMainForm::ReadControlsIntoSettings()
+{
+  ReadTimeSlotBack();
+  for (int i = 0; i < 3; ++i) {
+    if (rbOverwrite[i]->isChecked())
+      FSettings.Overwrite = i;
+  }
+  FSettings.ArchBit = cbArchive->isChecked();
+  FSettings.Compress = cbCompress->isChecked();
+  FSettings.CompressAsZip = cbCompress->isChecked() && cbZip->isChecked();
+  FSettings.Destination = cbxDestination->currentText();
+  FSettings.DeviceName = gbDevice->title();
+  FSettings.Dirs.clear();
+  if (FDevice != nullptr) {
+    for (TPortableDeviceObject* object : SelectedFolders())
+      FSettings.Dirs.append(object->Path());
+  }
+}
+
+TTaskSettings TMainForm::CurrentSettings()
+{
+  ReadControlsIntoSettings();
+  return FSettings;
+}
+
+void TMainForm::MarkChanged()
+{
+  if (FLoading)
+    return;
+  FTask.MarkChanged();
+  UpdateTaskButtons();
+}
+
+void TMainForm::UpdateTaskButtons()
+{
+  bbSave->setEnabled(!FRunning && FTask.EditStatus() == esChanged);
+}
+
+void TMainForm::SetRunning(bool running)
+{
+  // While a run goes on, nothing may start another one, change the device or
+  // its tree, load a task or close the window.
+  FRunning = running;
+  for (QWidget* w : std::initializer_list<QWidget*>{lbDevices, btReload, tvFolders, bbBackup, bbOpen, bbSaveAs,
+                                                    bbReset, bbShortcut, bbQuit, btDestination, btPlaceholder,
+                                                    cbxDestination, gbFileProcessing, rgOverwrite, cbArchive,
+                                                    gbTimeSlot, gbFilter})
+    w->setEnabled(!running);
+  if (!running)
+    bbShortcut->setEnabled(!FTask.TaskName().isEmpty() && FTask.EditStatus() != esNew);
+  UpdateTaskButtons();
+}
+
+// ---------------------------------------------------------------------------
+// Devices
+
+void TMainForm::ForgetDevice()
+{
+  // The manager closes a device when it opens another one; the window must
+  // not go on showing (or using) a closed device.
+  FDevice = nullptr;
+  tvFolders->clear();
+  lvFiles->clear();
+  FSelectionOrder.clear();
+  gbDevice->setTitle(QString());
+  for (QLabel* value : {laManufacturer, laType, laDescription, laPower, laFirmware})
+    value->clear();
+}
+
+void TMainForm::LoadDeviceList(const QString& header)
+{
+  imWarning->hide();
+  mmProgress->clear();
+  if (!header.isEmpty())
+    AddLine(0, header);
+  AddLine(2, _("Loading device list"));
+  lbDevices->clear();
+  ForgetDevice();
+  if (!EnsureManager())
+    return;
+  DevManager->Refresh();
+  const int count = static_cast<int>(DevManager->DeviceCount());
+  int listed = 0;
+  for (int i = 0; i < count; ++i) {
+    if (TPortableDevice* device = DevManager->GetDevice(i)) {
+      lbDevices->addItem(device->DeviceName());
+      ++listed;
+    }
+  }
+  QString line;
+  if (listed == 0)
+    line = _("No portable device found");
+  else if (listed == 1)
+    line = _("1 portable device found");
+  else
+    line = FormatCount(_("%u portable devices found"), listed);
+  AddLine(4, line);
+}
+
+void TMainForm::SelectDevice(int row)
+{
+  if (FRunning || row < 0 || row >= lbDevices->count() || !EnsureManager())
+    return;
+  lbDevices->setCurrentRow(row);
+  ForgetDevice();
+  FDevice = DevManager->GetDevice(row);
+  if (FDevice == nullptr)
+    return;
+  ShowDeviceProperties();
+  imWarning->hide();
+  AddLine(2, _("Selected: ") + FDevice->DeviceName());
+  ReadTree(true);
+  ShowTree();
+  if (QTreeWidgetItem* top = tvFolders->topLevelItem(0)) {
+    for (int i = 0; i < top->childCount(); ++i)
+      top->child(i)->setSelected(true);
+  }
+}
+
+void TMainForm::ShowDeviceProperties()
+{
+  if (FDevice == nullptr)
+    return;
+  gbDevice->setTitle(FDevice->DeviceName());
+  laManufacturer->setText(FDevice->Manufacturer());
+  laType->setText(FDevice->DeviceTypeAsString());
+  laDescription->setText(FDevice->Description());
+  laPower->setText(FDevice->PowerSourceAsString() + u" ("_s + QString::number(FDevice->PowerLevel()) + u"%)"_s);
+  laFirmware->setText(FDevice->Firmware());
+}
+
+bool TMainForm::ReadTree(bool showErrors)
+{
+  TPortableDeviceContent* content = FDevice != nullptr ? FDevice->Content() : nullptr;
+  if (content == nullptr)
+    return false;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const QString objectsFound = _("%u objects found");
+  AddLine(2, _("Reading the directory structure"));
+  AddLine(0, u"    "_s + FormatCount(objectsFound, 0));
+  content->Refresh([this, &objectsFound](int index, const QString&) {
+    if (index % 10 == 0) {
+      ReplaceLastLine(u"    "_s + FormatCount(objectsFound, index));
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+  });
+  ReplaceLastLine(u"    "_s + FormatCount(objectsFound, content->ObjectCount()));
+  AddLine(4, FormatCount(_("%u directories found"), content->FolderCount()));
+  const TErrorList& errors = content->ErrorObjects();
+  if (showErrors && errors.Count() > 0) {
+    imWarning->show();
+    AddLine(0, u"* "_s + _("Errors occurred when reading the directory structure") + u':');
+    for (int i = 0; i < errors.Count(); ++i) {
+      const TPortableDeviceObject* object = content->GetObjectByID(errors.Strings(i));
+      const QString name = object != nullptr ? object->DisplayName() : QString();
+      AddLine(4, FormatText(_("Object \"%s\" (%s): %s"),
+                            {errors.Strings(i), name, DeviceErrorText(static_cast<HRESULT>(errors.GetErrorCode(i)))}));
+    }
+  }
+  QApplication::restoreOverrideCursor();
+  return true;
+}
+
+void TMainForm::ShowTree()
+{
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  tvFolders->clear();
+  FSelectionOrder.clear();
+  lvFiles->clear();
+  TPortableDeviceContent* content = FDevice != nullptr ? FDevice->Content() : nullptr;
+  TPortableDeviceObject* deviceObject = content != nullptr ? content->DeviceObject() : nullptr;
+  if (deviceObject != nullptr) {
+    auto* top = new QTreeWidgetItem(tvFolders, {deviceObject->DisplayName()});
+    top->setData(0, kIndexRole, deviceObject->Index());
+    top->setIcon(0, style()->standardIcon(QStyle::SP_DriveHDIcon));
+    AddChildNodes(top);
+    SortChildren(top);
+    top->setExpanded(true);
+  }
+  QApplication::restoreOverrideCursor();
+}
+
+void TMainForm::AddChildNodes(QTreeWidgetItem* node)
+{
+  TPortableDeviceContent* content = FDevice != nullptr ? FDevice->Content() : nullptr;
+  const TPortableDeviceObject* object = content != nullptr ? content->GetObject(node->data(0, kIndexRole).toInt())
+                                                           : nullptr;
+  if (object == nullptr)
+    return;
+  for (int i = 0; i < object->ChildCount(); ++i) {
+    const TPortableDeviceObject* child = object->GetChild(i);
+    if (child == nullptr || (child->ObjectType() != otRoot && child->ObjectType() != otFolder))
+      continue;
+    QString name = child->DisplayName();
+    if (name.isEmpty())
+      name = child->ObjectID().section(u'/', -1).section(u'\\', -1);
+    auto* item = new QTreeWidgetItem(node, {name});
+    item->setData(0, kIndexRole, child->Index());
+    item->setIcon(0, style()->standardIcon(child->ObjectType() == otRoot ? QStyle::SP_DriveFDIcon
+                                                                         : QStyle::SP_DirIcon));
+    new QTreeWidgetItem(item); // an empty child gives the node its expand button
+  }
+}
+
+void TMainForm::NodeExpanded(QTreeWidgetItem* node)
+{
+  if (node->parent() == nullptr && node->childCount() > 0 && !node->child(0)->text(0).isEmpty())
+    return; // the top node's children are the storages, already there
+  const QSignalBlocker block(tvFolders);
+  qDeleteAll(node->takeChildren());
+  AddChildNodes(node);
+  SortChildren(node);
+  // Selected nodes below went away with their items.
+  QList<int> selected;
+  for (QTreeWidgetItem* item : tvFolders->selectedItems())
+    selected.append(item->data(0, kIndexRole).toInt());
+  FSelectionOrder.removeIf([&selected](int index) { return !selected.contains(index); });
+}
+
+void TMainForm::ShowFiles(QTreeWidgetItem* node)
+{
+  if (node == nullptr || FDevice == nullptr || FDevice->Content() == nullptr)
+    return;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  lvFiles->clear();
+  const TPortableDeviceObject* folder = FDevice->Content()->GetObject(node->data(0, kIndexRole).toInt());
+  if (folder != nullptr) {
+    QList<QTreeWidgetItem*> items;
+    for (int i = 0; i < folder->ChildCount(); ++i) {
+      const TPortableDeviceObject* child = folder->GetChild(i);
+      if (child == nullptr || child->ObjectType() != otFile)
+        continue;
+      auto* item = new TFileItem;
+      item->setText(0, child->DisplayName());
+      item->setIcon(0, ContentTypeIcon(child->ContentType()));
+      item->setText(1, QLocale().toString(QDateTimeFromDateTime(child->LastWriteTime()), QLocale::ShortFormat));
+      item->setText(2, FormatFileSize(false, false, QChar(), child->Size()));
+      item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+      item->setData(0, kIndexRole, child->Index());
+      items.append(item);
+    }
+    lvFiles->addTopLevelItems(items);
+    SortFiles();
+  }
+  QApplication::restoreOverrideCursor();
+}
+
+void TMainForm::FileHeaderClicked(int column)
+{
+  if (column == FSortColumn) {
+    FSortAscending = !FSortAscending;
+  } else {
+    FSortColumn = column;
+    FSortAscending = column == 0; // names A to Z, dates and sizes largest first
+  }
+  SortFiles();
+}
+
+void TMainForm::SortFiles()
+{
+  const Qt::SortOrder order = FSortAscending ? Qt::AscendingOrder : Qt::DescendingOrder;
+  lvFiles->sortItems(FSortColumn, order);
+  lvFiles->header()->setSortIndicator(FSortColumn, order);
+}
+
+std::vector<TPortableDeviceObject*> TMainForm::SelectedFolders() const
+{
+  std::vector<TPortableDeviceObject*> folders;
+  TPortableDeviceContent* content = FDevice != nullptr ? FDevice->Content() : nullptr;
+  if (content == nullptr)
+    return folders;
+  QList<int> selected;
+  for (QTreeWidgetItem* item : tvFolders->selectedItems())
+    selected.append(item->data(0, kIndexRole).toInt());
+  QList<int> ordered;
+  for (int index : FSelectionOrder) {
+    if (selected.contains(index))
+      ordered.append(index);
+  }
+  for (int index : selected) {
+    if (!ordered.contains(index))
+      ordered.append(index);
+  }
+  for (int index : ordered) {
+    if (TPortableDeviceObject* object = content->GetObject(index))
+      folders.push_back(object);
+  }
+  return folders;
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+  if (watched == tvFolders && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {
+      Guard([this] { ShowFiles(tvFolders->currentItem()); });
+      return true; // the space key is consumed
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event)
+{
+  QMainWindow::resizeEvent(event);
+  // Date and size keep their widths; the name takes the rest.
+  const double scale = logicalDpiX() / 96.0;
+  lvFiles->setColumnWidth(1, static_cast<int>(120 * scale));
+  lvFiles->setColumnWidth(2, static_cast<int>(70 * scale));
+}
+
+// ---------------------------------------------------------------------------
+// Options
+
+void TMainForm::ShowCompressionControls()
+{
+  const bool compress = cbCompress->isChecked();
+  for (QWidget* w : std::initializer_list<QWidget*>{lbNoComp, btNoComp, laNoComp, cbZip})
+    w->setVisible(compress);
+  if (!compress)
+    cbZip->setChecked(false);
+  // Without its type list the group ends level with the time slot's.
+  gbFileProcessing->setMaximumHeight(compress ? QWIDGETSIZE_MAX : gbTimeSlot->sizeHint().height());
+}
+
+void TMainForm::ShowNoCompTypes()
+{
+  lbNoComp->clear();
+  for (const QString& type : FSettings.NoCompTypes)
+    lbNoComp->addItem(type.isEmpty() ? u"<ohne>"_s : type);
+  // Six columns of types.
+  lbNoComp->setGridSize(QSize(std::max(40, (lbNoComp->viewport()->width() - 4) / 6), fontMetrics().height() + 2));
+}
+
+void TMainForm::EditNoCompTypes()
+{
+  QStringList types = FSettings.NoCompTypes;
+  if (ui::TListEditorDialog::Edit(this, _("File types not to compress"), _("Type"), types, DefaultNoCompTypes())) {
+    // "<ohne>" is how the list shows the entry for names without extension.
+    for (QString& type : types) {
+      if (type == u"<ohne>"_s)
+        type.clear();
+    }
+    FSettings.NoCompTypes = NormalizeNoCompTypes(types);
+    ShowNoCompTypes();
+  }
+  MarkChanged();
+}
+
+void TMainForm::ChooseDestination()
+{
+  QString start = PathBeforePlaceholders(cbxDestination->currentText());
+  ui::TDirectoryDialog dialog(FFolders.IniName, u"Directories"_s);
+  QString chosen;
+  if (!dialog.Execute(this, _("Select destination directory"), start, chosen))
+    return;
+  cbxDestination->AddToHistory(chosen);
+  cbxDestination->setEditText(chosen);
+  MarkChanged();
+}
+
+void TMainForm::InsertPlaceholder()
+{
+  const QPoint position = btPlaceholder->mapToGlobal(QPoint(0, btPlaceholder->height()));
+  const QString placeholder = ui::TPlaceHolderDialog::Choose(this, position, ui::pkPortable);
+  if (placeholder.isEmpty())
+    return;
+  cbxDestination->InsertAtCaret(placeholder);
+  MarkChanged();
+}
+
+void TMainForm::ShowFilter()
+{
+  edFilter->setText(FilterDisplayText(FSettings.Filter));
+  laRegular->setVisible(FSettings.Filter.Regular());
+}
+
+void TMainForm::EditFilter()
+{
+  TFilterDialog dialog(this);
+  if (dialog.Execute(FSettings.Filter, _("Filter for filenames"), _("Backup files"), true, true,
+                     mapToGlobal(QPoint(gbFilter->x(), gbFilter->y())))) {
+    ShowFilter();
+    MarkChanged();
+  }
+}
+
+void TMainForm::ShowTimeSlot()
+{
+  const bool loading = FLoading;
+  FLoading = true;
+  const TTimePeriod& period = FSettings.TimePeriod;
+  QDateTime from(DateOf(period.Dat1), QTime::fromMSecsSinceStartOfDay(static_cast<int>(
+                                          std::llround((period.DayTime - std::floor(period.DayTime)) *
+                                                       kMillisecondsPerDay)) % 86400000));
+  edFrom->setDateTime(from);
+  edTo->setDateTime(QDateTime(DateOf(period.Dat2), QTime(0, 0)));
+  edDays->setValue(std::clamp(period.Days, 1, 9999));
+  cbxTimeMode->setCurrentIndex(std::clamp<int>(period.Mode, 0, kLastDeviceTimeMode));
+  LayoutTimeSlot();
+  FLoading = loading;
+}
+
+void TMainForm::ReadTimeSlotBack()
+{
+  TTimePeriod& period = FSettings.TimePeriod;
+  period.Dat1 = WholeDay(edFrom->date());
+  period.Dat2 = WholeDay(edTo->date());
+  period.DayTime = edFrom->time().msecsSinceStartOfDay() / kMillisecondsPerDay;
+  period.Days = edDays->value();
+}
+
+void TMainForm::LayoutTimeSlot()
+{
+  const int mode = cbxTimeMode->currentIndex();
+  const bool loading = FLoading;
+  FLoading = true;
+  const QDate date = edFrom->date();
+  edFrom->setDisplayFormat(mode == tmToday ? FTimeFormat : FDateFormat);
+  // A format without date sections pins the date range to the date shown;
+  // a date field needs the whole range back.
+  edFrom->clearMinimumDate();
+  edFrom->clearMaximumDate();
+  edFrom->setDate(date);
+  edTo->setDisplayFormat(FDateFormat);
+  FLoading = loading;
+  edFrom->setVisible(mode == tmNewer || mode == tmSpan || mode == tmToday);
+  edTo->setVisible(mode == tmOlder || mode == tmSpan);
+  laFrom->setVisible(mode == tmSpan);
+  laTo->setVisible(mode == tmSpan);
+  edDays->setVisible(mode == tmLastDays || mode == tmPrevDays);
+  laDays->setVisible(mode == tmLastDays || mode == tmPrevDays);
+}
+
+void TMainForm::TimeModeChosen(int index)
+{
+  if (index != FSettings.TimePeriod.Mode) {
+    FSettings.TimePeriod.Mode = static_cast<TTimeMode>(index);
+    ReadTimeSlotBack();
+    LayoutTimeSlot();
+  }
+  MarkChanged();
+}
+
+void TMainForm::FromChanged()
+{
+  if (FLoading)
+    return;
+  if (cbxTimeMode->currentIndex() == tmToday) {
+    const QTime t = edFrom->time();
+    FSettings.TimePeriod.DayTime = (t.hour() * 60 + t.minute()) / 1440.0;
+  } else if (edTo->date() < edFrom->date()) {
+    const bool loading = FLoading;
+    FLoading = true;
+    edTo->setDate(edFrom->date().addDays(1));
+    FLoading = loading;
+  }
+  MarkChanged();
+}
+
+void TMainForm::ToChanged()
+{
+  if (FLoading)
+    return;
+  if (edTo->date() < edFrom->date()) {
+    const bool loading = FLoading;
+    FLoading = true;
+    edFrom->setDate(edTo->date());
+    FLoading = loading;
+  }
+  MarkChanged();
+}
+
+// ---------------------------------------------------------------------------
+// Tasks
+
+bool TMainForm::LoadTask(const QString& fileName)
+{
+  FTask.SetTaskName(fileName);
+  const TTaskSettings stored = ReadTaskFile(fileName, CurrentSettings());
+  if (!EnsureManager())
+    return false;
+  ForgetDevice();
+  FDevice = DevManager->GetDeviceByName(stored.DeviceName);
+  for (;;) {
+    bool ready = false;
+    if (FDevice != nullptr) {
+      AddLine(2, _("Selected: ") + FDevice->DeviceName());
+      ReadTree(false);
+      ShowDeviceProperties();
+      ready = FDevice->Content() != nullptr && FDevice->Content()->ObjectCount() > 1;
+    }
+    if (ready)
+      break;
+    const QString question =
+        FormatText(_("Portable device \"%s\" is not ready!\r\nPlease connect it to the computer and activate the "
+                     "device!\r\nContinue?"),
+                   {stored.DeviceName});
+    if (!ui::AskYesNo(this, ProgTitle, question))
+      return false;
+    LoadDeviceList();
+    FDevice = DevManager->GetDeviceByName(stored.DeviceName);
+  }
+
+  const QString name = FDevice->DeviceName();
+  for (int i = 0; i < lbDevices->count(); ++i) {
+    if (lbDevices->item(i)->text() == name) {
+      lbDevices->setCurrentRow(i);
+      break;
+    }
+  }
+  ShowTree();
+
+  FLoading = true;
+  FSettings = stored;
+  cbxDestination->setEditText(stored.Destination);
+  ApplySettingsToControls();
+  FLoading = false;
+
+  if (QTreeWidgetItem* top = tvFolders->topLevelItem(0)) {
+    for (int i = 0; i < top->childCount(); ++i)
+      top->child(i)->setExpanded(true);
+  }
+  // Only nodes in the tree now can be selected: the storages and their
+  // direct folders.
+  TPortableDeviceContent* content = FDevice->Content();
+  for (const QString& path : stored.Dirs) {
+    const int index = content->GetObjectIndexByPath(path);
+    if (index < 0)
+      continue;
+    QTreeWidgetItemIterator it(tvFolders);
+    for (; *it != nullptr; ++it) {
+      if ((*it)->data(0, kIndexRole).toInt() == index && !(*it)->text(0).isEmpty()) {
+        (*it)->setSelected(true);
+        break;
+      }
+    }
+  }
+  bbShortcut->setEnabled(true);
+  FTask.SetEditStatus(esSaved);
+  UpdateTaskButtons();
+  return true;
+}
+
+void TMainForm::SaveTask(const QString& fileName)
+{
+  FTask.SetTaskName(fileName);
+  ReadControlsIntoSettings();
+  try {
+    WriteTaskFile(fileName, FSettings);
+  } catch (const EWriteFileStreamError& e) {
+    ui::ShowError(this, e.Message());
+  }
+  FTask.SetEditStatus(esSaved);
+  UpdateTaskButtons();
+}
+
+void TMainForm::SaveTaskClicked()
+{
+  if (FTask.TaskName().isEmpty())
+    SaveTaskAs();
+  else
+    SaveTask(FTask.TaskName());
+}
+
+bool TMainForm::SaveTaskAs()
+{
+  ui::TFileRequest request;
+  request.Save = true;
+  request.Title = _("Save backup configuration for portable device");
+  request.Folder = FFolders.JobFolder;
+  request.FileName = FTask.TaskName();
+  request.Filter = TaskFileFilter();
+  request.DefaultSuffix = u"pkj"_s;
+  QDir().mkpath(FFolders.JobFolder);
+  QString file = ui::ChooseFile(this, request);
+  if (file.isEmpty())
+    return false;
+  if (GetExt(ExtractFileName(file)).isEmpty())
+    file = AddExt(file, u"pkj"_s, 0);
+  SaveTask(file);
+  SetCaption(DelExt(ExtractFileName(file)));
+  bbShortcut->setEnabled(true);
+  return true;
+}
+
+int TMainForm::AskSaveChanged()
+{
+  return FTask.AskSaveChanged(
+      [this](const QString& question) {
+        switch (ui::AskYesNoCancel(this, ProgTitle, question)) {
+        case ui::dbYes:
+          return TSaveAnswer::Yes;
+        case ui::dbNo:
+          return TSaveAnswer::No;
+        default:
+          return TSaveAnswer::Cancel;
+        }
+      },
+      [this] { SaveTaskClicked(); });
+}
+
+void TMainForm::OpenTask()
+{
+  if (FRunning || AskSaveChanged() == 2)
+    return;
+  ui::TFileRequest request;
+  request.Title = _("Load backup configuration for portable device");
+  request.Folder = FFolders.JobFolder;
+  request.FileName = FTask.TaskName();
+  request.Filter = TaskFileFilter();
+  request.DefaultSuffix = u"pkj"_s;
+  const QString file = ui::ChooseFile(this, request);
+  if (file.isEmpty())
+    return;
+  mmProgress->clear();
+  QCoreApplication::processEvents();
+  if (LoadTask(file))
+    SetCaption(DelExt(ExtractFileName(file)));
+}
+
+void TMainForm::CreateShortcut()
+{
+  const QString taskName = FTask.TaskName();
+  if (taskName.isEmpty())
+    return;
+  const QString name = DelExt(ExtractFileName(taskName));
+  platform::TDesktopShortcut shortcut;
+  shortcut.Name = u"Ardanto-Portkeep-"_s + name;
+  shortcut.FileName = platform::DesktopFolder() + shortcut.Name + u".desktop"_s;
+  shortcut.Comment = _("Device backup: ") + name;
+  shortcut.Program = QCoreApplication::applicationFilePath();
+  shortcut.Arguments = {taskName, u"/f"_s};
+  shortcut.WorkingFolder = FFolders.JobFolder;
+  shortcut.Icon = u"portkeep"_s;
+  const QString question =
+      _("Backup files from a portable device") + u"\r\n"_s +
+      (QFileInfo::exists(shortcut.FileName) ? FormatText(_("Replace existing desktop shortcut \"%s\"?"), {shortcut.Name})
+                                            : FormatText(_("Create desktop shortcut for \"%s\"?"), {name}));
+  if (!ui::AskYesNo(this, ProgTitle, question))
+    return;
+  QDir().mkpath(platform::DesktopFolder());
+  if (const int error = platform::CreateDesktopShortcut(shortcut))
+    ui::ShowError(this, _("Error creating desktop shortcut!") + u"\r\n"_s + SystemErrorText(error));
+}
+
+void TMainForm::ResetSettings()
+{
+  if (!ui::AskYesNo(this, ProgTitle, _("Reset to default configuration") + u'?'))
+    return;
+  FSettings.Overwrite = omWhenOlder;
+  FSettings.Compress = false;
+  FSettings.CompressAsZip = false;
+  FSettings.Filter.SetMode(fmOff);
+  const TTimePeriod defaults = TTimePeriod::Default(Today());
+  FSettings.TimePeriod.Mode = tmAll;
+  FSettings.TimePeriod.Dat1 = defaults.Dat1;
+  FSettings.TimePeriod.Dat2 = defaults.Dat2;
+  FSettings.TimePeriod.DayTime = defaults.DayTime;
+  FSettings.TimePeriod.Days = defaults.Days;
+  FSettings.ArchBit = cbArchive->isChecked(); // not reset
+  const TEditStatus status = FTask.EditStatus();
+  ApplySettingsToControls();
+  tvFolders->clearSelection();
+  FTask.SetEditStatus(status);
+  UpdateTaskButtons();
+}
+
+// ---------------------------------------------------------------------------
+// Runs
+
+void TMainForm::StartBackup()
+{
+  if (FRunning)
+    return;
+  mmProgress->clear();
+  RunBackup();
+}
+
+void TMainForm::RunBackup()
+{
+  if (FDevice == nullptr) {
+    AddLine(0, _("No directory selected"));
+    return;
+  }
+  ReadControlsIntoSettings();
+  cbxDestination->AddToHistory(cbxDestination->currentText());
+  SetRunning(true);
+  try {
+    TBackupRun run(*FDevice, FSettings, *this);
+    run.Run(SelectedFolders());
+  } catch (...) {
+    SetRunning(false);
+    edFolder->clear();
+    throw;
+  }
+  SetRunning(false);
+  edFolder->clear();
+}
+
+void TMainForm::tmStartTimerTimer()
+{
+  tmStartTimer->stop();
+  const QString header = FCommandLine.ForceTask && FCommandLine.CloseProg ? AutoRunHeader(ProgTitle, ProgVersion)
+                                                                          : QString();
+  LoadDeviceList(header);
+  const QString taskName = FTask.TaskName();
+  if (taskName.isEmpty() || !QFileInfo(taskName).isFile() || !LoadTask(taskName) || !FCommandLine.ForceTask)
+    return;
+  AutomaticRun();
+}
+
+void TMainForm::AutomaticRun()
+{
+  AddLine(0, u"========================="_s);
+  StartTime = QDateTime::currentDateTime();
+  AddLine(0, AutoRunStartLine(StartTime, FTask.TaskName()));
+  RunBackup();
+  AddLine(0, AutoRunFinishedLine(StartTime, QDateTime::currentDateTime()));
+  if (FCommandLine.CloseProg) {
+    WriteLogFile(AutoRunLogFile(FFolders.SettingsFolder, FTask.TaskName()), ProgressLines());
+    close();
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Information and closing
+
+void TMainForm::ShowVersionInfo()
+{
+  ui::ShowInfo(this, InfoText(ProgTitle, ProgVersion, ProgVersDate, EnginePath, 3));
+}
+
+void TMainForm::closeEvent(QCloseEvent* event)
+{
+  if (FRunning) {
+    ui::ShowWarning(this, _("A backup is running. Please wait until it has finished."));
+    event->ignore();
+    return;
+  }
+  if (AskSaveChanged() == 2) {
+    event->ignore();
+    return;
+  }
+  ReadControlsIntoSettings();
+  cbxDestination->AddToHistory(cbxDestination->currentText());
+  FProgram.DestinationHistory = cbxDestination->History();
+  FProgram.Top = y();
+  FProgram.Left = x();
+  try {
+    SaveSettingsFile(FFolders.IniName, FSettings, FProgram);
+  } catch (const EWriteFileStreamError& e) {
+    ui::ShowError(this, e.Message());
+  }
+  event->accept();
+}
+
+} // namespace portkeep

@@ -1,0 +1,221 @@
+#pragma once
+
+// Portkeep's main window: devices, their folders and files, the destination,
+// the options of a backup, its task file, and the progress box every
+// operation writes to.
+
+#include "portkeep/BackupRun.h"
+#include "portkeep/Startup.h"
+#include "portkeep/TaskSettings.h"
+
+#include <QDateTime>
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QDateTimeEdit;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+class QTimer;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace ardanto {
+class IDevicePlatform;
+class TPortableDevice;
+class TPortableDeviceManager;
+class TPortableDeviceObject;
+namespace ui {
+class THistoryComboBox;
+}
+} // namespace ardanto
+
+namespace portkeep {
+
+class TMainForm : public QMainWindow, private IRunView {
+  Q_OBJECT
+
+public:
+  // arguments: the command line without the program; platform: how devices
+  // are reached (folders and MTP in the program, fakes in tests).
+  TMainForm(const QStringList& arguments, std::shared_ptr<ardanto::IDevicePlatform> platform,
+            QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  // Window-state seams for tests.
+  const TCommandLine& CommandLine() const { return FCommandLine; }
+  const TPortkeepFolders& Folders() const { return FFolders; }
+  const TTaskState& Task() const { return FTask; }
+  TTaskSettings CurrentSettings();
+  QStringList ProgressLines() const;
+  bool Running() const { return FRunning; }
+  ardanto::TPortableDevice* Device() const { return FDevice; }
+  // The start timer's work, callable at once (tests).
+  void tmStartTimerTimer();
+  // Loads the device list (with a header line when not empty).
+  void LoadDeviceList(const QString& header = QString());
+  void SelectDevice(int row);
+  bool LoadTask(const QString& fileName);
+  void SaveTask(const QString& fileName);
+  // The button: clears the progress box and runs.
+  void StartBackup();
+  void RunBackup();
+  // Test hook: how many events the window processed while a run was going.
+  std::function<void()> OnRunEvent;
+
+protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+  // IRunView
+  void AddLine(int indent, const QString& text) override;
+  void ShowFolder(const QString& path) override;
+  void ProcessEvents() override;
+
+  void BuildWindow();
+  void FormCreate();
+  void FormShow();
+  void ReplaceLastLine(const QString& text);
+  void SetCaption(const QString& taskDisplayName);
+  void ApplySettingsToControls();
+  void ReadControlsIntoSettings();
+  void MarkChanged();
+  void UpdateTaskButtons();
+  void SetRunning(bool running);
+
+  // Devices and their content.
+  bool EnsureManager();
+  void ForgetDevice();
+  void ShowDeviceProperties();
+  bool ReadTree(bool showErrors);
+  void ShowTree();
+  void AddChildNodes(QTreeWidgetItem* node);
+  void NodeExpanded(QTreeWidgetItem* node);
+  void ShowFiles(QTreeWidgetItem* node);
+  std::vector<ardanto::TPortableDeviceObject*> SelectedFolders() const;
+  void FileHeaderClicked(int column);
+  void SortFiles();
+
+  // Options.
+  void ShowCompressionControls();
+  void EditNoCompTypes();
+  void ShowNoCompTypes();
+  void ChooseDestination();
+  void InsertPlaceholder();
+  void ShowFilter();
+  void EditFilter();
+  void ShowTimeSlot();
+  void ReadTimeSlotBack();
+  void LayoutTimeSlot();
+  void TimeModeChosen(int index);
+  void FromChanged();
+  void ToChanged();
+
+  // Task buttons and others.
+  void OpenTask();
+  void SaveTaskClicked();
+  bool SaveTaskAs();
+  int AskSaveChanged();
+  void CreateShortcut();
+  void ResetSettings();
+  void ShowVersionInfo();
+  void CopyProgress();
+  void AutomaticRun();
+  void Guard(const std::function<void()>& action);
+
+  // State.
+  TCommandLine FCommandLine;
+  TPortkeepFolders FFolders;
+  TTaskSettings FSettings;
+  TProgramSettings FProgram;
+  TTaskState FTask;
+  QString ProgTitle;
+  QString ProgVersion;
+  QString ProgVersName;
+  QString ProgVersDate;
+  QString EnginePath;
+  QDateTime StartTime;
+  std::shared_ptr<ardanto::IDevicePlatform> FPlatform;
+  std::unique_ptr<ardanto::TPortableDeviceManager> DevManager;
+  ardanto::TPortableDevice* FDevice = nullptr;
+  bool FRunning = false;
+  bool FShown = false;
+  bool FLoading = false; // controls are being filled, not changed by the user
+  int FSortColumn = 0;
+  bool FSortAscending = true;
+  QList<int> FSelectionOrder; // object indexes, in the order they were selected
+
+  // Controls.
+  QLabel* laDevices;
+  QListWidget* lbDevices;
+  QPushButton* btReload;
+  QLabel* imWarning;
+  QGroupBox* gbDevice;
+  QLabel* laManufacturer;
+  QLabel* laType;
+  QLabel* laDescription;
+  QLabel* laPower;
+  QLabel* laFirmware;
+  QTreeWidget* tvFolders;
+  QTreeWidget* lvFiles;
+  ardanto::ui::THistoryComboBox* cbxDestination;
+  QPushButton* btDestination;
+  QPushButton* btPlaceholder;
+  QGroupBox* gbFileProcessing;
+  QCheckBox* cbCompress;
+  QCheckBox* cbZip;
+  QLabel* laNoComp;
+  QListWidget* lbNoComp;
+  QPushButton* btNoComp;
+  QGroupBox* rgOverwrite;
+  QRadioButton* rbOverwrite[3];
+  QCheckBox* cbArchive;
+  QGroupBox* gbTimeSlot;
+  QComboBox* cbxTimeMode;
+  QLabel* laFrom;
+  QLabel* laTo;
+  QDateTimeEdit* edFrom;
+  QDateTimeEdit* edTo;
+  QSpinBox* edDays;
+  QLabel* laDays;
+  QGroupBox* gbFilter;
+  QLineEdit* edFilter;
+  QLabel* laRegular;
+  QPushButton* btFilter;
+  QPushButton* bbOpen;
+  QPushButton* bbSave;
+  QPushButton* bbSaveAs;
+  QPushButton* bbShortcut;
+  QPushButton* bbReset;
+  QPushButton* bbBackup;
+  QLineEdit* edFolder;
+  QPushButton* bbInfo;
+  QPushButton* bbHelp;
+  QPushButton* bbQuit;
+  QLabel* laStatus;
+  QPlainTextEdit* mmProgress;
+  QPushButton* btCopy;
+  QTimer* tmStartTimer;
+  QString FDateFormat;
+  QString FTimeFormat;
+};
+
+// What the window shows for a filter: "All files", "only ..." or "all except ...".
+QString FilterDisplayText(const ardanto::TTextFilter& filter);
+// The display formats of date and time fields for a locale.
+QString DateFieldFormat(const QLocale& locale);
+QString TimeFieldFormat(const QLocale& locale);
+
+} // namespace portkeep

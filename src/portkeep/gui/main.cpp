@@ -1,0 +1,87 @@
+// Portkeep: backs up folders of phones, cameras and media players.
+
+#include "common/Errors.h"
+#include "common/LangUtils.h"
+#include "common/IniFileUtils.h"
+#include "common/InitProg.h"
+#include "devices/DevicePlatforms.h"
+#include "platform/DarkMode.h"
+#include "portkeep/gui/MainForm.h"
+#include "ui/Dialogs.h"
+#include "ui/Styles.h"
+
+#include <QApplication>
+#include <QIcon>
+
+#include <cstdio>
+
+namespace {
+
+using namespace Qt::StringLiterals;
+
+// Exceptions that reach the event loop are shown, not fatal.
+class TApplication : public QApplication {
+public:
+  using QApplication::QApplication;
+  bool notify(QObject* receiver, QEvent* event) override
+  {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (const ardanto::EArdantoError& e) {
+      ardanto::ui::ShowError(nullptr, e.Message());
+    } catch (const std::exception& e) {
+      ardanto::ui::ShowError(nullptr, QString::fromLocal8Bit(e.what()));
+    }
+    return false;
+  }
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+  // Scheduled and headless runs have no display: run offscreen then.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+      qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+
+  TApplication app(argc, argv);
+  QApplication::setApplicationName(u"Portkeep"_s);
+  QApplication::setApplicationDisplayName(u"Portkeep"_s);
+  QApplication::setApplicationVersion(QStringLiteral(ARDANTO_VERSION));
+  QApplication::setWindowIcon(QIcon::fromTheme(u"portkeep"_s, QIcon::fromTheme(u"multimedia-player"_s)));
+
+  QStringList arguments = QApplication::arguments().mid(1);
+  if (arguments.contains(u"--version"_s)) {
+    std::printf("Portkeep %s\n", ARDANTO_VERSION);
+    return 0;
+  }
+  const ardanto::TLanguageSelection language = ardanto::SelectLanguage(
+      ardanto::SettingsFolder(u"Ardanto6/"_s), u"Ardanto.cfg"_s, {u"portkeep"_s, u"ardanto-lib"_s}, arguments);
+
+  // Without a screen nobody can answer a question: every question gets the
+  // answer that changes nothing, and the question goes to the log output.
+  std::unique_ptr<ardanto::ui::TScopedResponders> unattended;
+  if (QGuiApplication::platformName() == u"offscreen"_s) {
+    unattended = std::make_unique<ardanto::ui::TScopedResponders>();
+    unattended->Question = [](ardanto::ui::TQuestion& question) {
+      std::fprintf(stderr, "%s\n", qPrintable(question.Text));
+      if (question.Buttons & ardanto::ui::dbNo)
+        return ardanto::ui::dbNo;
+      if (question.Buttons & ardanto::ui::dbCancel)
+        return ardanto::ui::dbCancel;
+      return ardanto::ui::dbOk;
+    };
+  }
+
+  portkeep::TMainForm window(arguments, ardanto::CreateDefaultDevicePlatform());
+  // The dark style: asked for on the command line, or allowed by the suite's
+  // configuration and chosen in the desktop's settings.
+  const bool dark = window.CommandLine().UseDarkMode ||
+                    (ardanto::ReadBoolFromIni(language.ConfigFile, u"Config"_s, u"DarkMode"_s, false) &&
+                     ardanto::platform::SystemUsesDarkMode());
+  ardanto::ui::ApplyStyle(app, dark);
+  window.show();
+  app.exec();
+  return 0; // failures are shown to the user, never returned as exit codes
+}

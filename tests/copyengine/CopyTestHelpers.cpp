@@ -1,0 +1,56 @@
+#include "CopyTestHelpers.h"
+
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QJsonDocument>
+
+#include <chrono>
+#include <thread>
+
+namespace ardanto::test {
+
+using namespace Qt::StringLiterals;
+
+TJobOutcome RunCopyJob(const TFileData& source, const QString& dest, TCopyOptions options)
+{
+  TWinCopyThread thread(source, dest, nullptr, options, true, tpNormal);
+  thread.Start();
+  // The large jobs take a while; a hung job must still end the test.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(10);
+  while (!thread.Done() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    QCoreApplication::processEvents();
+  }
+  TJobOutcome outcome;
+  outcome.Done = thread.Done();
+  outcome.Type = thread.ErrorType();
+  if (outcome.Done) {
+    outcome.Code = thread.ErrorCode();
+    outcome.Message = thread.SysErrorMsg();
+  }
+  return outcome;
+}
+
+QJsonObject PythonReadBack(const QString& kind, const QString& file, const QString& expected, QString& error)
+{
+  QStringList args{SourceDir() + u"/tests/copyengine/readback.py"_s, kind, file};
+  if (!expected.isEmpty())
+    args << expected;
+  const ProcessResult result = Run(u"python3"_s, args, 600000);
+  QJsonParseError parseError{};
+  const QJsonDocument doc = QJsonDocument::fromJson(result.Output.trimmed(), &parseError);
+  if (result.ExitCode != 0 || !doc.isObject()) {
+    error = QString::fromUtf8(result.Output);
+    return {};
+  }
+  return doc.object();
+}
+
+QStringList FolderEntries(const QString& path)
+{
+  return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+} // namespace ardanto::test

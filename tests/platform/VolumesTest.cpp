@@ -1,0 +1,39 @@
+#include "platform/DarkMode.h"
+#include "platform/Volumes.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <sys/sysmacros.h>
+
+using namespace ardanto::platform;
+using namespace ardanto::test;
+using namespace Qt::StringLiterals;
+
+TEST(Volumes, UsbIsToldByTheDevicesPlaceInSysfs)
+{
+  TempDir root;
+  const QString usbTarget = u"devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host4/target4:0:0/4:0:0:0/block/sdb/sdb1"_s;
+  const QString sataTarget = u"devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda/sda1"_s;
+  QDir().mkpath(root.Path() + u"/sys/"_s + usbTarget);
+  QDir().mkpath(root.Path() + u"/sys/"_s + sataTarget);
+  QDir().mkpath(root.Path() + u"/sys/dev/block"_s);
+  ASSERT_TRUE(QFile::link(u"../../"_s + usbTarget, root.Path() + u"/sys/dev/block/8:17"_s));
+  ASSERT_TRUE(QFile::link(u"../../"_s + sataTarget, root.Path() + u"/sys/dev/block/8:1"_s));
+
+  EXPECT_TRUE(IsUsbBlockDevice(makedev(8, 17), root.Path()));
+  EXPECT_FALSE(IsUsbBlockDevice(makedev(8, 1), root.Path()));
+  EXPECT_FALSE(IsUsbBlockDevice(makedev(8, 33), root.Path())) << "unknown device";
+  EXPECT_FALSE(IsUsbDrive(root.Path())) << "a temporary folder is no USB drive here";
+}
+
+TEST(DarkMode, GsettingsAnswers)
+{
+  EXPECT_TRUE(ardanto::platform::GsettingsMeansDark(u"'prefer-dark'\n"_s));
+  EXPECT_FALSE(ardanto::platform::GsettingsMeansDark(u"'default'\n"_s));
+  EXPECT_FALSE(ardanto::platform::GsettingsMeansDark(u"'prefer-light'"_s));
+  EXPECT_FALSE(ardanto::platform::GsettingsMeansDark(QString()));
+}

@@ -1,0 +1,470 @@
+#include "common/IniFileUtils.h"
+#include "devices/PortableDeviceUtils.h"
+#include "devices/support/FakeDevicePlatform.h"
+#include "portkeep/gui/FilterDlg.h"
+#include "portkeep/gui/MainForm.h"
+#include "support/TestSupport.h"
+#include "ui/Dialogs.h"
+#include "ui/HistoryComboBox.h"
+#include "ui/ListEditor.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QFileInfo>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+using namespace portkeep;
+using namespace ardanto;
+using namespace ardanto::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+class MainFormTest : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    FPlatform = std::make_shared<TFakeDevicePlatform>();
+    FResponders.Question = [this](ui::TQuestion& q) {
+      Questions << q.Text;
+      return Answers.isEmpty() ? ui::dbNo : Answers.takeFirst();
+    };
+  }
+
+  // A phone with one storage of three folders, files in "DCIM".
+  TFakeDevice& AddPhone(const QString& name = u"Fake Phone"_s)
+  {
+    TFakeDevice& device = FPlatform->AddDevice(u"fake:"_s + name, name);
+    TFakeDevicePlatform::AddStorage(device, u"s1"_s, u"Phone"_s);
+    TFakeDevicePlatform::AddFolder(device, u"music"_s, u"s1"_s, u"Music"_s);
+    TFakeDevicePlatform::AddFolder(device, u"dcim"_s, u"s1"_s, u"DCIM"_s);
+    TFakeDevicePlatform::AddFolder(device, u"cam"_s, u"dcim"_s, u"Camera"_s);
+    TFakeDevicePlatform::AddFolder(device, u"alarms"_s, u"s1"_s, u"alarms"_s);
+    TFakeDevicePlatform::AddFile(device, u"f1"_s, u"dcim"_s, u"b.jpg"_s, QByteArray(3000, 'b'), 45000.25, ctImage);
+    TFakeDevicePlatform::AddFile(device, u"f2"_s, u"dcim"_s, u"A.png"_s, QByteArray(100, 'a'), 45002.5, ctImage);
+    TFakeDevicePlatform::AddFile(device, u"f3"_s, u"dcim"_s, u"c.txt"_s, QByteArray(2000000, 'c'), 44000.0,
+                                 ctUnspecified);
+    return device;
+  }
+
+  std::unique_ptr<TMainForm> MakeWindow(const QStringList& args = {})
+  {
+    auto window = std::make_unique<TMainForm>(args, FPlatform);
+    window->show();
+    return window;
+  }
+
+  template <typename T>
+  static T* Find(const TMainForm& window, const char* name)
+  {
+    T* child = window.findChild<T*>(QLatin1StringView(name));
+    EXPECT_NE(child, nullptr) << name;
+    return child;
+  }
+
+  TempDir FDir;
+  ScopedEnv FConfig{"XDG_CONFIG_HOME", (FDir.Path() + u"/config"_s).toUtf8()};
+  ScopedEnv FHome{"HOME", FDir.Path().toUtf8()};
+  ScopedEnv FData{"XDG_DATA_HOME", (FDir.Path() + u"/data"_s).toUtf8()};
+  std::shared_ptr<TFakeDevicePlatform> FPlatform;
+  ui::TScopedResponders FResponders;
+  QStringList Questions;
+  QList<ui::TDialogButton> Answers;
+};
+
+} // namespace
+
+TEST_F(MainFormTest, StartTimerListsDevicesAndHeaderOnlyForForceAndClose)
+{
+  auto window = MakeWindow();
+  window->tmStartTimerTimer();
+  EXPECT_EQ(window->ProgressLines(), (QStringList{u"  Loading device list"_s, u"    No portable device found"_s}));
+  EXPECT_EQ(Find<QListWidget>(*window, "lbDevices")->count(), 0);
+
+  AddPhone();
+  AddPhone(u"Second"_s);
+  auto forced = MakeWindow({u"/f"_s, u"/cl"_s});
+  forced->tmStartTimerTimer();
+  const QStringList lines = forced->ProgressLines();
+  ASSERT_EQ(lines.size(), 3);
+  EXPECT_TRUE(lines[0].startsWith(u"Portkeep - "_s)) << lines[0].toStdString();
+  EXPECT_EQ(lines[2], u"    2 portable devices found"_s);
+}
+
+TEST_F(MainFormTest, SelectingADeviceReadsItsTreeWithProgress)
+{
+  TFakeDevice& device = AddPhone();
+  for (int i = 0; i < 17; ++i)
+    TFakeDevicePlatform::AddFile(device, u"m%1"_s.arg(i), u"music"_s, u"song%1.mp3"_s.arg(i), "x");
+  auto window = MakeWindow();
+  window->tmStartTimerTimer();
+  auto* progress = Find<QPlainTextEdit>(*window, "mmProgress");
+  QStringList counts;
+  QObject::connect(progress, &QPlainTextEdit::textChanged, [&] {
+    const QString last = progress->toPlainText().section(u'\n', -1);
+    if (last.endsWith(u"objects found"_s) && (counts.isEmpty() || counts.last() != last))
+      counts << last;
+  });
+  window->SelectDevice(0);
+  // device, storage, 4 folders, 3 + 17 files: 26 objects
+  EXPECT_EQ(counts, (QStringList{u"    0 objects found"_s, u"    10 objects found"_s, u"    20 objects found"_s,
+                                 u"    26 objects found"_s}));
+  const QStringList lines = window->ProgressLines();
+  EXPECT_EQ(lines.mid(2), (QStringList{u"  Selected: Fake Phone"_s, u"  Reading the directory structure"_s,
+                                       u"    26 objects found"_s, u"    4 directories found"_s}));
+  EXPECT_EQ(Find<QGroupBox>(*window, "gbDevice")->title(), u"Fake Phone"_s);
+  EXPECT_EQ(Find<QLabel>(*window, "laManufacturer")->text(), u"Fake Devices Inc."_s);
+  EXPECT_TRUE(Find<QLabel>(*window, "imWarning")->isHidden());
+
+  auto* tree = Find<QTreeWidget>(*window, "tvFolders");
+  QTreeWidgetItem* top = tree->topLevelItem(0);
+  ASSERT_NE(top, nullptr);
+  EXPECT_EQ(top->text(0), u"Fake Phone"_s);
+  ASSERT_EQ(top->childCount(), 1);
+  EXPECT_TRUE(top->child(0)->isSelected()) << "every storage is selected for backup";
+
+  // Expanding a storage lists its folders sorted; collapsing and expanding
+  // again rebuilds them and drops their selection.
+  QTreeWidgetItem* storage = top->child(0);
+  storage->setExpanded(true);
+  ASSERT_EQ(storage->childCount(), 3);
+  EXPECT_EQ(storage->child(0)->text(0), u"alarms"_s);
+  EXPECT_EQ(storage->child(1)->text(0), u"DCIM"_s);
+  EXPECT_EQ(storage->child(2)->text(0), u"Music"_s);
+  storage->child(1)->setSelected(true);
+  storage->setExpanded(false);
+  storage->setExpanded(true);
+  EXPECT_FALSE(storage->child(1)->isSelected());
+}
+
+TEST_F(MainFormTest, AStorageThatCannotBeListedShowsTheWarning)
+{
+  TFakeDevice& device = AddPhone();
+  TFakeDevicePlatform::AddStorage(device, u"s2"_s, u"Card"_s).EnumResult = E_ACCESSDENIED;
+  auto window = MakeWindow();
+  window->tmStartTimerTimer();
+  window->SelectDevice(0);
+  EXPECT_FALSE(Find<QLabel>(*window, "imWarning")->isHidden());
+  const QStringList lines = window->ProgressLines();
+  const qsizetype at = lines.indexOf(u"* Errors occurred when reading the directory structure:"_s);
+  ASSERT_GE(at, 0) << lines.join(u'\n').toStdString();
+  ASSERT_EQ(lines.size(), at + 2) << "one line per failing object";
+  EXPECT_TRUE(lines[at + 1].startsWith(u"    Object \"s2\" (Card): "_s)) << lines[at + 1].toStdString();
+  EXPECT_TRUE(lines[at + 1].endsWith(u"(0x80070005)"_s)) << lines[at + 1].toStdString();
+
+  window->LoadDeviceList();
+  EXPECT_TRUE(Find<QLabel>(*window, "imWarning")->isHidden());
+  EXPECT_EQ(window->Device(), nullptr) << "a reloaded list leaves no closed device in use";
+  EXPECT_EQ(Find<QTreeWidget>(*window, "tvFolders")->topLevelItemCount(), 0);
+}
+
+TEST_F(MainFormTest, FileListSortsByEachColumn)
+{
+  AddPhone();
+  auto window = MakeWindow();
+  window->tmStartTimerTimer();
+  window->SelectDevice(0);
+  auto* tree = Find<QTreeWidget>(*window, "tvFolders");
+  QTreeWidgetItem* storage = tree->topLevelItem(0)->child(0);
+  storage->setExpanded(true);
+  QTreeWidgetItem* dcim = storage->child(1);
+  emit tree->itemClicked(dcim, 0);
+  auto* files = Find<QTreeWidget>(*window, "lvFiles");
+  const auto names = [files] {
+    QStringList list;
+    for (int i = 0; i < files->topLevelItemCount(); ++i)
+      list << files->topLevelItem(i)->text(0);
+    return list;
+  };
+  EXPECT_EQ(names(), (QStringList{u"A.png"_s, u"b.jpg"_s, u"c.txt"_s})) << "by name, ignoring case";
+  EXPECT_FALSE(files->topLevelItem(0)->icon(0).isNull()) << "images have an icon";
+  EXPECT_TRUE(files->topLevelItem(2)->icon(0).isNull()) << "unspecified content has none";
+  EXPECT_EQ(files->topLevelItem(2)->text(2), u"1.91 MiB"_s);
+
+  emit files->header()->sectionClicked(1);
+  EXPECT_EQ(names(), (QStringList{u"A.png"_s, u"b.jpg"_s, u"c.txt"_s})) << "date: newest first";
+  emit files->header()->sectionClicked(1);
+  EXPECT_EQ(names(), (QStringList{u"c.txt"_s, u"b.jpg"_s, u"A.png"_s})) << "date again: oldest first";
+  emit files->header()->sectionClicked(2);
+  EXPECT_EQ(names(), (QStringList{u"c.txt"_s, u"b.jpg"_s, u"A.png"_s})) << "size: largest first";
+  emit files->header()->sectionClicked(0);
+  EXPECT_EQ(names(), (QStringList{u"A.png"_s, u"b.jpg"_s, u"c.txt"_s}));
+  emit files->header()->sectionClicked(0);
+  EXPECT_EQ(names(), (QStringList{u"c.txt"_s, u"b.jpg"_s, u"A.png"_s}));
+}
+
+TEST_F(MainFormTest, CompressionControlsAndCaption)
+{
+  auto window = MakeWindow({u"daily"_s});
+  EXPECT_TRUE(window->windowTitle().endsWith(u" - Backup files from a portable device [daily.pkj]"_s))
+      << window->windowTitle().toStdString();
+  auto* compress = Find<QCheckBox>(*window, "cbCompress");
+  auto* zip = Find<QCheckBox>(*window, "cbZip");
+  EXPECT_TRUE(zip->isHidden());
+  EXPECT_TRUE(Find<QListWidget>(*window, "lbNoComp")->isHidden());
+  compress->click();
+  EXPECT_FALSE(zip->isHidden());
+  EXPECT_FALSE(Find<QListWidget>(*window, "lbNoComp")->isHidden());
+  zip->click();
+  EXPECT_TRUE(zip->isChecked());
+  compress->click();
+  EXPECT_TRUE(zip->isHidden());
+  EXPECT_FALSE(zip->isChecked()) << "hidden means unchecked";
+
+  auto plain = MakeWindow();
+  EXPECT_FALSE(plain->windowTitle().contains(u'['));
+}
+
+TEST_F(MainFormTest, NoCompressionEditorShowsTheEmptyTypeAsOhne)
+{
+  auto window = MakeWindow();
+  ui::SetListResponder([](const QString& title, QStringList& items) {
+    EXPECT_EQ(title, u"File types not to compress"_s);
+    items = {u"raw"_s, QString(), u"JPG"_s};
+    return true;
+  });
+  Find<QCheckBox>(*window, "cbCompress")->click();
+  Find<QPushButton>(*window, "btNoComp")->click();
+  ui::SetListResponder({});
+  auto* list = Find<QListWidget>(*window, "lbNoComp");
+  QStringList shown;
+  for (int i = 0; i < list->count(); ++i)
+    shown << list->item(i)->text();
+  EXPECT_EQ(shown, (QStringList{u"<ohne>"_s, u"JPG"_s, u"raw"_s}));
+  EXPECT_EQ(window->CurrentSettings().NoCompTypes, (QStringList{QString(), u"JPG"_s, u"raw"_s}));
+}
+
+TEST_F(MainFormTest, TimeSlotFieldsFollowTheMode)
+{
+  auto window = MakeWindow();
+  auto* mode = Find<QComboBox>(*window, "cbxTimeMode");
+  auto* from = Find<QDateTimeEdit>(*window, "edFrom");
+  auto* to = Find<QDateTimeEdit>(*window, "edTo");
+  auto* days = Find<QSpinBox>(*window, "edDays");
+  EXPECT_EQ(mode->itemText(3), u" Time period"_s);
+  const struct {
+    int Mode;
+    bool From, To, Days;
+  } layouts[] = {{0, false, false, false}, {1, true, false, false}, {2, false, true, false}, {3, true, true, false},
+                 {4, true, false, false},  {5, false, false, true}, {6, false, false, true}};
+  for (const auto& l : layouts) {
+    mode->setCurrentIndex(l.Mode);
+    emit mode->activated(l.Mode);
+    EXPECT_EQ(!from->isHidden(), l.From) << l.Mode;
+    EXPECT_EQ(!to->isHidden(), l.To) << l.Mode;
+    EXPECT_EQ(!days->isHidden(), l.Days) << l.Mode;
+  }
+  mode->setCurrentIndex(4);
+  emit mode->activated(4);
+  EXPECT_FALSE(from->displayFormat().contains(u"yyyy"_s)) << "a time field in mode 4";
+
+  mode->setCurrentIndex(3);
+  emit mode->activated(3);
+  to->setDate(QDate(2024, 3, 10));
+  from->setDate(QDate(2024, 3, 1));
+  from->setDate(QDate(2024, 3, 20));
+  EXPECT_EQ(to->date(), QDate(2024, 3, 21)) << "to-date pushed to the day after";
+  to->setDate(QDate(2024, 3, 5));
+  EXPECT_EQ(from->date(), QDate(2024, 3, 5)) << "from-date pulled to the same day";
+  days->setValue(20000);
+  EXPECT_EQ(days->value(), 9999);
+  const TTaskSettings s = window->CurrentSettings();
+  EXPECT_EQ(s.TimePeriod.Mode, tmSpan);
+  EXPECT_DOUBLE_EQ(s.TimePeriod.Dat1, DateTimeFromQDateTime(QDateTime(QDate(2024, 3, 5), QTime(0, 0), Qt::UTC)));
+}
+
+TEST(DisplayFormats, DateAndTimeFieldsByLocale)
+{
+  EXPECT_EQ(DateFieldFormat(QLocale(QLocale::English, QLocale::UnitedStates)), u"MM/dd/yyyy"_s);
+  EXPECT_EQ(DateFieldFormat(QLocale(QLocale::German, QLocale::Germany)), u"dd.MM.yyyy"_s);
+  EXPECT_EQ(DateFieldFormat(QLocale(QLocale::Swedish, QLocale::Sweden)), u"yyyy-MM-dd"_s);
+  EXPECT_EQ(TimeFieldFormat(QLocale(QLocale::German, QLocale::Germany)), u"HH:mm"_s);
+  EXPECT_EQ(TimeFieldFormat(QLocale(QLocale::English, QLocale::UnitedStates)), u"hh:mm AP"_s);
+}
+
+TEST_F(MainFormTest, TasksSaveLoadAskAndReset)
+{
+  AddPhone();
+  auto window = MakeWindow();
+  window->tmStartTimerTimer();
+  window->SelectDevice(0);
+  const QString task = FDir.File(u"jobs/phone.pkj"_s);
+  window->SaveTask(task);
+  EXPECT_EQ(window->Task().EditStatus(), esSaved);
+  auto* save = Find<QPushButton>(*window, "bbSave");
+  EXPECT_FALSE(save->isEnabled());
+
+  Find<QTreeWidget>(*window, "tvFolders")->clearSelection();
+  EXPECT_EQ(window->Task().EditStatus(), esSaved) << "the folder selection does not mark a change";
+  Find<QRadioButton>(*window, "rbOverwrite2")->click();
+  EXPECT_EQ(window->Task().EditStatus(), esChanged);
+  EXPECT_TRUE(save->isEnabled());
+
+  // Closing asks; Cancel keeps the window open.
+  Answers = {ui::dbCancel};
+  EXPECT_FALSE(window->close());
+  EXPECT_EQ(Questions.last(), u"Save changed task to \"phone.pkj\"?"_s);
+
+  // Reset after confirmation: overwrite mode back to 0, the filter off.
+  Answers = {ui::dbYes};
+  Find<QPushButton>(*window, "bbReset")->click();
+  EXPECT_EQ(Questions.last(), u"Reset to default configuration?"_s);
+  EXPECT_TRUE(Find<QRadioButton>(*window, "rbOverwrite0")->isChecked());
+
+  // Loading the saved task selects its storage again.
+  auto second = MakeWindow();
+  second->tmStartTimerTimer();
+  ASSERT_TRUE(second->LoadTask(task));
+  EXPECT_EQ(Find<QTreeWidget>(*second, "tvFolders")->selectedItems().size(), 1);
+  EXPECT_TRUE(Find<QPushButton>(*second, "bbShortcut")->isEnabled());
+  EXPECT_EQ(second->Task().EditStatus(), esSaved);
+}
+
+TEST_F(MainFormTest, LoadingATaskForAMissingDeviceAsksAndCanGiveUp)
+{
+  TempDir tasks;
+  const QString task = tasks.Write(u"t.pkj"_s, "[Config]\nDeviceName=Gone Phone\n");
+  auto window = MakeWindow();
+  window->tmStartTimerTimer();
+  Answers = {ui::dbNo};
+  EXPECT_FALSE(window->LoadTask(task));
+  ASSERT_FALSE(Questions.isEmpty());
+  EXPECT_EQ(Questions.last(), u"Portable device \"Gone Phone\" is not ready!\r\nPlease connect it to the computer "
+                              u"and activate the device!\r\nContinue?"_s);
+  EXPECT_EQ(window->Task().TaskName(), task);
+}
+
+TEST(FilterDialog, EnablingRulesAndInvalidMasks)
+{
+  TempDir dir;
+  const QString ini = dir.File(u"Portkeep.ini"_s);
+  TFilterDialog::SetHistoryFile(ini, u"FileFilter"_s);
+  TTextFilter filter(true, true);
+  TFilterDialog dialog;
+  dialog.Prepare(filter, u"Filter for filenames"_s, u"Backup files"_s, true, true);
+  auto* all = dialog.findChild<QRadioButton*>(u"rbAll"_s);
+  auto* matching = dialog.findChild<QRadioButton*>(u"rbMatching"_s);
+  auto* regular = dialog.findChild<QCheckBox*>(u"cbRegular"_s);
+  auto* edit = dialog.findChild<QPushButton*>(u"btEdit"_s);
+  auto* text = dialog.findChild<ui::THistoryComboBox*>(u"cbxFilter"_s);
+  auto* evaluate = dialog.findChild<QGroupBox*>(u"rgEvaluate"_s);
+  auto* andOp = dialog.findChild<QRadioButton*>(u"rbAnd"_s);
+  ASSERT_TRUE(all && matching && regular && edit && text && evaluate && andOp);
+
+  EXPECT_TRUE(all->isChecked());
+  EXPECT_FALSE(regular->isEnabled());
+  EXPECT_FALSE(text->isEnabled());
+  EXPECT_EQ(text->currentText(), u"*"_s);
+
+  matching->click();
+  EXPECT_TRUE(regular->isEnabled());
+  EXPECT_TRUE(text->isEnabled());
+  EXPECT_TRUE(edit->isEnabled());
+  regular->click();
+  EXPECT_FALSE(edit->isEnabled());
+  EXPECT_EQ(text->currentText(), u"."_s) << "checking turns * into .";
+  EXPECT_TRUE(evaluate->isHidden());
+  regular->click();
+  EXPECT_EQ(text->currentText(), u"*"_s);
+  text->setEditText(u"*.jpg"_s);
+  andOp->click();
+  EXPECT_EQ(text->currentText(), u"+*.jpg"_s);
+
+  ui::TScopedResponders responders;
+  QString shown;
+  responders.Question = [&](ui::TQuestion& q) {
+    shown = q.Text;
+    return ui::dbOk;
+  };
+  text->setEditText(u"[ab"_s);
+  EXPECT_FALSE(dialog.Apply(filter));
+  EXPECT_EQ(shown, u"Invalid filter mask!\r\nShould resemble * or [ab]*"_s);
+  EXPECT_EQ(filter.Mode(), fmOff) << "a rejected text leaves the filter as it was";
+  regular->click();
+  text->setEditText(u"(unclosed"_s);
+  EXPECT_FALSE(dialog.Apply(filter));
+  EXPECT_EQ(shown, u"Invalid filter mask!\r\nShould resemble \\D or A+[bc]."_s);
+
+  regular->click();
+  text->setEditText(QString());
+  ASSERT_TRUE(dialog.Apply(filter));
+  EXPECT_EQ(filter.Filter(), u"*.*"_s) << "an empty text with All matching stores *.*";
+  EXPECT_FALSE(filter.Regular());
+  EXPECT_EQ(filter.Mode(), fmInclude);
+  EXPECT_EQ(FilterDisplayText(filter), u"only *.*"_s);
+
+  all->click();
+  ASSERT_TRUE(dialog.Apply(filter));
+  EXPECT_EQ(filter.Mode(), fmOff);
+  EXPECT_EQ(filter.Filter(), u"*.*"_s) << "All keeps the previous mask";
+  EXPECT_EQ(FilterDisplayText(filter), u"All files"_s);
+  dialog.SaveHistory();
+  EXPECT_EQ(TUnicodeIniFile::CreateForRead(ini).ReadString(u"FileFilter"_s, u"History0"_s, {}), u"*.*"_s);
+}
+
+TEST_F(MainFormTest, ARunLocksTheWindowUntilItEnds)
+{
+  AddPhone();
+  auto window = MakeWindow();
+  window->tmStartTimerTimer();
+  window->SelectDevice(0);
+  Find<ui::THistoryComboBox>(*window, "cbxDestination")->setEditText(FDir.Path() + u"/backup"_s);
+  int events = 0;
+  bool closed = true;
+  bool backupEnabled = true;
+  bool devicesEnabled = true;
+  window->OnRunEvent = [&] {
+    if (events++ == 0) {
+      closed = window->close();
+      backupEnabled = Find<QPushButton>(*window, "bbBackup")->isEnabled();
+      devicesEnabled = Find<QListWidget>(*window, "lbDevices")->isEnabled();
+    }
+  };
+  Find<QPushButton>(*window, "bbBackup")->click();
+  EXPECT_GT(events, 0);
+  EXPECT_FALSE(closed) << "closing is refused during a run";
+  EXPECT_FALSE(backupEnabled);
+  EXPECT_FALSE(devicesEnabled);
+  EXPECT_TRUE(Questions.contains(u"A backup is running. Please wait until it has finished."_s));
+  EXPECT_TRUE(Find<QPushButton>(*window, "bbBackup")->isEnabled());
+  EXPECT_TRUE(window->ProgressLines().contains(u"  3 files copied"_s)) << window->ProgressLines().join(u'\n').toStdString();
+}
+
+TEST_F(MainFormTest, DesktopShortcutStartsTheTask)
+{
+  AddPhone();
+  auto window = MakeWindow();
+  window->tmStartTimerTimer();
+  window->SelectDevice(0);
+  const QString task = FDir.File(u"jobs/My Phone.pkj"_s);
+  window->SaveTask(task);
+  Answers = {ui::dbYes};
+  Find<QPushButton>(*window, "bbShortcut")->setEnabled(true);
+  Find<QPushButton>(*window, "bbShortcut")->click();
+  EXPECT_EQ(Questions.last(), u"Backup files from a portable device\r\nCreate desktop shortcut for \"My Phone\"?"_s);
+  const QString link = FDir.Path() + u"/Desktop/Ardanto-Portkeep-My Phone.desktop"_s;
+  ASSERT_TRUE(QFileInfo::exists(link));
+  const QString text = QString::fromUtf8(ReadFile(link));
+  EXPECT_TRUE(text.contains(u" \"" + task + u"\" /f\n"_s)) << text.toStdString();
+  EXPECT_TRUE(text.contains(u"Comment=Device backup: My Phone\n"_s));
+  if (HasProgram(u"desktop-file-validate"_s)) {
+    const ProcessResult check = ardanto::test::Run(u"desktop-file-validate"_s, {link});
+    EXPECT_EQ(check.ExitCode, 0) << check.Output.toStdString();
+  }
+  Answers = {ui::dbYes};
+  Find<QPushButton>(*window, "bbShortcut")->click();
+  EXPECT_EQ(Questions.last(),
+            u"Backup files from a portable device\r\nReplace existing desktop shortcut \"Ardanto-Portkeep-My Phone\"?"_s);
+}
