@@ -79,11 +79,32 @@ TDateTime LocalToUtc(TDateTime local)
   tm.tm_hour = wall.time().hour();
   tm.tm_min = wall.time().minute();
   tm.tm_sec = wall.time().second();
-  // Ask as summer time first: for a repeated hour that picks the first
-  // occurrence, and for a skipped hour mktime keeps the offset from before.
-  tm.tm_isdst = 1;
+  const double msec = wall.time().msec() / kMillisecondsPerDay;
+  // Most times lie a day or more away from any change of the offset: then
+  // the time has one meaning, which mktime finds at once. The question below
+  // is not for them: asked for a summer time where none applies, mktime
+  // searches the year around it, a hundred times slower, and a backup run
+  // converts the time of every file.
   std::tm probe = tm;
+  probe.tm_isdst = -1;
   time_t t = std::mktime(&probe);
+  if (t != time_t(-1) && probe.tm_hour == tm.tm_hour && probe.tm_min == tm.tm_min && probe.tm_mday == tm.tm_mday) {
+    std::tm before{};
+    std::tm after{};
+    const time_t day = 86400;
+    const time_t earlier = t - day;
+    const time_t later = t + day;
+    if (localtime_r(&earlier, &before) != nullptr && localtime_r(&later, &after) != nullptr &&
+        before.tm_gmtoff == probe.tm_gmtoff && after.tm_gmtoff == probe.tm_gmtoff &&
+        before.tm_isdst == probe.tm_isdst && after.tm_isdst == probe.tm_isdst)
+      return static_cast<double>(t) / 86400.0 + 25569.0 + msec;
+  }
+  // Near a change, ask as summer time first: for a repeated hour that picks
+  // the first occurrence, and for a skipped hour mktime keeps the offset from
+  // before.
+  tm.tm_isdst = 1;
+  probe = tm;
+  t = std::mktime(&probe);
   if (t == time_t(-1) || probe.tm_isdst <= 0) {
     probe = tm;
     probe.tm_isdst = 0;
@@ -94,7 +115,7 @@ TDateTime LocalToUtc(TDateTime local)
       t = std::mktime(&probe);
     }
   }
-  return static_cast<double>(t) / 86400.0 + 25569.0 + wall.time().msec() / kMillisecondsPerDay;
+  return static_cast<double>(t) / 86400.0 + 25569.0 + msec;
 }
 
 TDateTime UtcToLocal(TDateTime utc)

@@ -32,6 +32,15 @@ public:
   virtual HRESULT Commit(std::uint32_t /*flags*/) { return S_OK; }
 };
 
+// Implemented, besides IReadStream, by streams that read an open file: the
+// copy engine then copies inside the kernel where it can.
+class IFileHandleStream {
+public:
+  virtual ~IFileHandleStream() = default;
+  // The descriptor that reads continue from; the stream keeps owning it.
+  virtual int FileHandle() const = 0;
+};
+
 struct TFileStreamData {
   std::shared_ptr<IReadStream> FileStream;
   std::uint32_t BufferSize = 0; // transfer size the stream's owner recommends

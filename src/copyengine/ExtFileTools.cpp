@@ -244,8 +244,10 @@ int TCopyThread::PlainCopy()
   // the kernel's own.
   FUpdateCrc = false;
   int code = OpenStreams();
-  if (code == 0)
-    code = CopyData(*sDest, SrcSize);
+  if (code == 0) {
+    const std::uint64_t copied = KernelCopy(*sDest, SrcSize);
+    code = CopyData(*sDest, SrcSize - copied);
+  }
   if (code == 0)
     return FinishCopy();
   ReleaseStreams();
@@ -339,6 +341,27 @@ int TCopyThread::CopyData(TWriteFileStream& dest, std::uint64_t count)
     remaining -= got;
   } while (remaining > 0);
   return 0;
+}
+
+std::uint64_t TCopyThread::KernelCopy(TWriteFileStream& dest, std::uint64_t count)
+{
+  const auto* file = dynamic_cast<const IFileHandleStream*>(iSource.get());
+  if (file == nullptr || file->FileHandle() < 0)
+    return 0;
+  std::uint64_t done = 0;
+  while (done < count) {
+    const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(count - done, std::uint64_t{1} << 30));
+    const ssize_t n = ::copy_file_range(file->FileHandle(), nullptr, dest.Handle(), nullptr, chunk, 0);
+    if (n < 0 && errno == EINTR)
+      continue;
+    // Refused (another file system, a pipe) or failed: the buffer loop goes
+    // on from here and reports an error from the side it comes from.
+    if (n <= 0)
+      break;
+    done += static_cast<std::uint64_t>(n);
+  }
+  UTotal += static_cast<std::int64_t>(done);
+  return done;
 }
 
 int TCopyThread::FinishCopy()

@@ -124,6 +124,9 @@ protected:
   int OpenStreams();
   int ReadChunk(std::uint32_t count, std::uint32_t& bytesRead);
   int CopyData(TWriteFileStream& dest, std::uint64_t count);
+  // Copies up to count bytes inside the kernel when the source is a file;
+  // returns how many. The rest is left to CopyData.
+  std::uint64_t KernelCopy(TWriteFileStream& dest, std::uint64_t count);
   int FinishCopy();
   void ReleaseStreams() noexcept;
   void FinishThread(int code);

@@ -36,6 +36,7 @@ public:
   TWriteFileStream& operator=(const TWriteFileStream&) = delete;
 
   const QString& FileName() const { return FFileName; }
+  int Handle() const { return FHandle; }
 
   // Writes all bytes; raises EWriteFileStreamError (ENOSPC when the device
   // takes no more).

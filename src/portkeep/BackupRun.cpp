@@ -30,9 +30,14 @@ using namespace ardanto;
 namespace {
 
 // How often a run looks whether a copy has ended, letting the window handle
-// its events each time.
+// its events each time. The first look comes sooner: most files take a
+// fraction of a millisecond.
 constexpr std::chrono::microseconds kPollInterval{1000};
 constexpr std::chrono::microseconds kFirstPollPause{50};
+// Files that are skipped or left out cost next to nothing; between them the
+// window still gets its events at least this often, so that a long stretch
+// of them does not freeze it.
+constexpr std::chrono::milliseconds kEventInterval{20};
 
 bool ExistsAsFile(const QString& name)
 {
@@ -106,6 +111,7 @@ void TBackupRun::Run(const std::vector<TPortableDeviceObject*>& folders)
 {
   FTotalCopied = 0;
   FTotalErrors = 0;
+  FLastEvents = std::chrono::steady_clock::now();
   if (folders.empty()) {
     FView.AddLine(0, _("No directory selected"));
     return;
@@ -167,8 +173,10 @@ void TBackupRun::ProcessFile(const TPortableDeviceObject& file, const QString& t
   // local time. The overwrite rule compares with file times, which are UTC.
   const TDateTime localTime = file.LastWriteTime();
   const TDateTime utcTime = LocalToUtc(localTime);
-  if (!FSettings.Filter.MatchesFilter(name) || !TimePeriodPasses(FSettings.TimePeriod, localTime, today))
+  if (!FSettings.Filter.MatchesFilter(name) || !TimePeriodPasses(FSettings.TimePeriod, localTime, today)) {
+    KeepResponsive();
     return;
+  }
 
   QString targetName = JoinPath(target, SafeFileName(name));
   const bool compressible = FSettings.Compress && !FSettings.NoCompTypes.contains(ext, Qt::CaseInsensitive);
@@ -195,15 +203,28 @@ void TBackupRun::ProcessFile(const TPortableDeviceObject& file, const QString& t
   }
   if (!copy) {
     FView.AddLine(4, u"- "_s + _("Skipped") + u": "_s + name);
+    KeepResponsive();
     return;
   }
   FView.AddLine(4, u"+ "_s + (exists ? _("Updated") : _("Copied")) + u": "_s + name);
-  FView.ProcessEvents();
+  ProcessEvents();
   if (!CopyOne(file, targetName, compressible))
     return;
   SetFileWriteTime(targetName, utcTime);
   if (FSettings.ArchBit)
     SetFileAttr(targetName, FILE_ATTRIBUTE_ARCHIVE);
+}
+
+void TBackupRun::ProcessEvents()
+{
+  FView.ProcessEvents();
+  FLastEvents = std::chrono::steady_clock::now();
+}
+
+void TBackupRun::KeepResponsive()
+{
+  if (std::chrono::steady_clock::now() - FLastEvents >= kEventInterval)
+    ProcessEvents();
 }
 
 bool TBackupRun::CopyOne(const TPortableDeviceObject& file, const QString& targetName, bool compressible)
@@ -230,15 +251,13 @@ bool TBackupRun::CopyOne(const TPortableDeviceObject& file, const QString& targe
   {
     TWinCopyThread thread(data, temp, nullptr, options, true);
     thread.Start();
-    // Most files are copied in a fraction of a millisecond: look for the end
-    // soon at first, then every millisecond, so that a run of many small
-    // files does not wait out a whole millisecond for each.
+    // Look for the end soon at first, then every millisecond, so that a run
+    // of many small files does not wait out a whole millisecond for each.
     std::chrono::microseconds pause{kFirstPollPause};
-    if (getenv("PK_JOIN")) thread.WaitFor(); else
     while (!thread.Done()) {
       std::this_thread::sleep_for(pause);
       pause = std::min(pause * 2, kPollInterval);
-      FView.ProcessEvents();
+      ProcessEvents();
     }
     error = thread.ErrorCode();
     message = thread.SysErrorMsg();

@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <vector>
 
@@ -58,6 +59,9 @@ private:
   void CopyFolder(const ardanto::TPortableDeviceObject& folder, const QString& target);
   void ProcessFile(const ardanto::TPortableDeviceObject& file, const QString& target, ardanto::TDateTime today);
   bool CopyOne(const ardanto::TPortableDeviceObject& file, const QString& targetName, bool compressible);
+  void ProcessEvents();
+  // Processes events unless that was done a moment ago.
+  void KeepResponsive();
 
   ardanto::TPortableDevice& FDevice;
   const TTaskSettings& FSettings;
@@ -65,6 +69,7 @@ private:
   int FFileCount = 0;
   int FTotalCopied = 0;
   int FTotalErrors = 0;
+  std::chrono::steady_clock::time_point FLastEvents;
 };
 
 } // namespace portkeep

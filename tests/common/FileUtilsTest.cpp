@@ -212,6 +212,20 @@ TEST(FileTimestamps, LocalTimeToUtcAcrossDaylightSaving)
   EXPECT_EQ(FileTimeToUnix(stamps.CreationTime), QDateTime(QDate(2026, 1, 15), QTime(11, 0), Qt::UTC).toSecsSinceEpoch());
 }
 
+TEST(FileTimestamps, LocalTimeToUtcInZonesWithoutDaylightSavingNow)
+{
+  const auto local = [](int y, int mo, int d, int h, int mi) {
+    return DateTimeFromQDateTime(QDateTime(QDate(y, mo, d), QTime(h, mi), Qt::UTC));
+  };
+  {
+    ScopedTimeZone utc("UTC");
+    EXPECT_NEAR(LocalToUtc(local(2026, 7, 15, 12, 0)), local(2026, 7, 15, 12, 0), 1e-9);
+  }
+  ScopedTimeZone tokyo("Asia/Tokyo"); // summer time only from 1948 to 1951
+  EXPECT_NEAR(LocalToUtc(local(2026, 7, 15, 12, 0)), local(2026, 7, 15, 3, 0), 1e-9);
+  EXPECT_NEAR(LocalToUtc(local(1950, 7, 15, 12, 0)), local(1950, 7, 15, 2, 0), 1e-9);
+}
+
 TEST(FileTimestamps, Conversions)
 {
   ScopedTimeZone utc("UTC");

@@ -232,6 +232,8 @@ std::vector<TContentCase> ContentCases()
       // Several megabytes that do not compress, delivered in pieces smaller
       // than the buffer as device streams do.
       {"RandomMegabytes", RandomBytes(3 * 1024 * 1024 + 123, 7), false, 40000},
+      // A file source lets a plain copy run inside the kernel.
+      {"FileMegabytes", RandomBytes(2 * 1024 * 1024 + 5, 12), true, 0},
   };
 }
 
@@ -245,7 +247,7 @@ TEST_P(CopyRoundTripTest, PeersReadTheCopyBack)
   const QString expected = dir.Write(u"expected.bin"_s, content.Data);
   std::shared_ptr<IReadStream> stream;
   if (content.FromFile)
-    stream = std::make_shared<TFileReadStream>(expected);
+    stream = std::make_shared<TFileSourceStream>(expected);
   else
     stream = std::make_shared<TMemoryStream>(content.Data, content.MaxChunk);
   const QString name = u"IMG_0001.jpg"_s;
@@ -572,16 +574,24 @@ TEST_F(CopyEngineTest, SourceFailingInTheMiddle)
 TEST_F(CopyEngineTest, SourceEndingBeforeItsSize)
 {
   const QByteArray data = RandomBytes(3000, 8);
+  TempDir sourceDir;
+  const QString sourceFile = sourceDir.Write(u"source.bin"_s, data);
   for (const TKind kind : kAllKinds) {
-    SCOPED_TRACE(KindName(kind));
-    TempDir dir;
-    const TJobOutcome outcome =
-        RunCopyJob(MakeFileData(u"a.bin"_s, std::make_shared<TMemoryStream>(data, 1000), 5000),
-                   dir.File(u"a.bin"_s + Extension(kind)), OptionsFor(kind, true));
-    ASSERT_TRUE(outcome.Done);
-    EXPECT_EQ(outcome.Code, ceReadSource | TypeOf(kind));
-    EXPECT_EQ(outcome.Message, u"The source delivered 3000 bytes instead of 5000."_s);
-    EXPECT_EQ(FolderEntries(dir.Path()), QStringList{});
+    for (const bool fromFile : {false, true}) {
+      SCOPED_TRACE(std::string(KindName(kind)) + (fromFile ? " from a file" : " from memory"));
+      TempDir dir;
+      std::shared_ptr<IReadStream> stream;
+      if (fromFile)
+        stream = std::make_shared<TFileSourceStream>(sourceFile);
+      else
+        stream = std::make_shared<TMemoryStream>(data, 1000);
+      const TJobOutcome outcome = RunCopyJob(MakeFileData(u"a.bin"_s, stream, 5000),
+                                             dir.File(u"a.bin"_s + Extension(kind)), OptionsFor(kind, true));
+      ASSERT_TRUE(outcome.Done);
+      EXPECT_EQ(outcome.Code, ceReadSource | TypeOf(kind));
+      EXPECT_EQ(outcome.Message, u"The source delivered 3000 bytes instead of 5000."_s);
+      EXPECT_EQ(FolderEntries(dir.Path()), QStringList{});
+    }
   }
 }
 

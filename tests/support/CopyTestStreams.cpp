@@ -11,19 +11,19 @@
 
 namespace ardanto::test {
 
-TFileReadStream::TFileReadStream(const QString& fileName)
+TFileSourceStream::TFileSourceStream(const QString& fileName)
 {
   FHandle = ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_CLOEXEC);
   if (FHandle < 0)
     throw std::runtime_error("cannot open " + fileName.toStdString());
 }
 
-TFileReadStream::~TFileReadStream()
+TFileSourceStream::~TFileSourceStream()
 {
   ::close(FHandle);
 }
 
-HRESULT TFileReadStream::Read(void* buffer, std::uint32_t count, std::uint32_t* bytesRead)
+HRESULT TFileSourceStream::Read(void* buffer, std::uint32_t count, std::uint32_t* bytesRead)
 {
   *bytesRead = 0;
   ssize_t n;

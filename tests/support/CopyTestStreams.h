@@ -17,12 +17,13 @@
 
 namespace ardanto::test {
 
-// Reads a file from disk.
-class TFileReadStream : public IReadStream {
+// Reads a file from disk, as the folder devices do.
+class TFileSourceStream : public IReadStream, public IFileHandleStream {
 public:
-  explicit TFileReadStream(const QString& fileName);
-  ~TFileReadStream() override;
+  explicit TFileSourceStream(const QString& fileName);
+  ~TFileSourceStream() override;
   HRESULT Read(void* buffer, std::uint32_t count, std::uint32_t* bytesRead) override;
+  int FileHandle() const override { return FHandle; }
 
 private:
   int FHandle = -1;
