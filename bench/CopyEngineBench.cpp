@@ -22,9 +22,10 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // A file as the device layer would hand it over.
-class TFileStream : public IReadStream {
+class TFileStream : public IReadStream, public IFileHandleStream {
 public:
   explicit TFileStream(int handle) : FHandle(handle) {}
+  int FileHandle() const override { return FHandle; }
   ~TFileStream() override { ::close(FHandle); }
   HRESULT Read(void* buffer, std::uint32_t count, std::uint32_t* bytesRead) override
   {

@@ -78,55 +78,63 @@ cat "$work/src/big.bin" >/dev/null
 big_bytes=$(stat -c %s "$work/src/big.bin")
 small_bytes=$(find "$work/src/small" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
 
-# run LABEL INPUT_BYTES PREPARE OUTPUT_PATTERN COMMAND...: median wall time,
-# peak memory and output size (files matching OUTPUT_PATTERN below $out) of
-# RUNS runs. $out is emptied and PREPARE run before each; the pause after it
-# lets ext4 forget the inodes just deleted, which it otherwise scans on every
-# file creation, slowing whichever tool runs next.
+# compare CASE INPUT_BYTES PREPARE OUTPUT_PATTERN OURS PEER_NAME PEER: runs
+# our command and the peer's in turn, RUNS times each, and adds a table row
+# for each: median wall time, MB/s of source data, output size (files matching
+# OUTPUT_PATTERN below $out) / input size, peak RSS, and for the peer our
+# time / its time. Before every run $out is emptied, PREPARE is run and the
+# disk is synced; the pause after it lets ext4 forget the inodes just deleted,
+# which it otherwise scans on every file creation.
 out="$work/out"
-results=()
-run() {
-  local label=$1 input=$2 prepare=$3 pattern=$4
-  shift 4
-  local times=() peak=0 size=0
+rows=()
+measure() { # COMMAND PREPARE PATTERN -> "seconds kilobytes outbytes"
+  rm -rf "$out"
+  mkdir -p "$out"
+  eval "$2"
+  sync
+  sleep "${SETTLE:-6}"
+  /usr/bin/time -v -o "$work/time.txt" sh -c "$1" >/dev/null
+  local wall kb size
+  wall=$(awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s }' "$work/time.txt")
+  kb=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/time.txt")
+  size=$(find "$out" -type f -name "$3" -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+  echo "$wall $kb $size"
+}
+median() { printf '%s\n' "$@" | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
+compare() {
+  local name=$1 input=$2 prepare=$3 pattern=$4 ours=$5 peer_name=$6 peer=$7
+  local ours_t=() peer_t=() ours_kb=0 peer_kb=0 ours_size=0 peer_size=0 t kb size
   for _ in $(seq "$runs"); do
-    rm -rf "$out"
-    mkdir -p "$out"
-    eval "$prepare"
-    sync
-    sleep "${SETTLE:-6}"
-    /usr/bin/time -v -o "$work/time.txt" "$@" >/dev/null
-    local wall kb
-    wall=$(awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s }' "$work/time.txt")
-    kb=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/time.txt")
-    times+=("$wall")
-    [ "$kb" -gt "$peak" ] && peak=$kb
-    size=$(find "$out" -type f -name "$pattern" -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+    read -r t kb size < <(measure "$ours" : '*')
+    ours_t+=("$t"); ours_size=$size; [ "$kb" -gt "$ours_kb" ] && ours_kb=$kb
+    read -r t kb size < <(measure "$peer" "$prepare" "$pattern")
+    peer_t+=("$t"); peer_size=$size; [ "$kb" -gt "$peer_kb" ] && peer_kb=$kb
   done
-  local median
-  median=$(printf '%s\n' "${times[@]}" | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }')
-  results+=("$(awk -v l="$label" -v t="$median" -v i="$input" -v o="$size" -v m="$peak" \
-    'BEGIN { printf "| %s | %.2f | %.0f | %.3f | %.1f |", l, t, i / t / 1e6, o / i, m / 1024 }')")
-  echo "$label: $median s (runs: ${times[*]})" >&2
+  local om pm
+  om=$(median "${ours_t[@]}")
+  pm=$(median "${peer_t[@]}")
+  echo "$name: ours ${ours_t[*]} / $peer_name ${peer_t[*]}" >&2
+  rows+=("$(awk -v l="$name" -v t="$om" -v i="$input" -v o="$ours_size" -v m="$ours_kb" \
+    'BEGIN { printf "| %s | copy engine | %.2f | %.0f | %.3f | %.1f | |", l, t, i / t / 1e6, o / i, m / 1024 }')")
+  rows+=("$(awk -v l="$peer_name" -v t="$pm" -v i="$input" -v o="$peer_size" -v m="$peer_kb" -v ot="$om" \
+    'BEGIN { printf "| | %s | %.2f | %.0f | %.3f | %.1f | %.2f |", l, t, i / t / 1e6, o / i, m / 1024, ot / t }')")
 }
 
 cd "$work/src"
-run "$size_mib MiB file, plain: copyengine_bench" "$big_bytes" : '*' "$bench" plain big.bin "$out"
-run "$size_mib MiB file, plain: cp" "$big_bytes" : '*' cp big.bin "$out/"
-run "$size_mib MiB file, gzip: copyengine_bench" "$big_bytes" : '*' "$bench" gzip big.bin "$out"
-run "$size_mib MiB file, gzip: gzip -6 -c > out" "$big_bytes" : '*' sh -c "gzip -6 -c big.bin > '$out/big.bin.gz'"
-run "$size_mib MiB file, zip: copyengine_bench" "$big_bytes" : '*' "$bench" zip big.bin "$out"
-run "$size_mib MiB file, zip: zip -6" "$big_bytes" : '*' zip -6 -q "$out/big.bin.zip" big.bin
-run "$nfiles small files, plain: copyengine_bench" "$small_bytes" : '*' "$bench" plain small "$out"
-run "$nfiles small files, plain: cp -r" "$small_bytes" : '*' cp -r small "$out/"
-run "$nfiles small files, gzip: copyengine_bench" "$small_bytes" : '*' "$bench" gzip small "$out"
-run "$nfiles small files, gzip: gzip -6 -k -r (on a copy)" "$small_bytes" 'cp -r small "$out/"' '*.gz' \
-  gzip -6 -k -r "$out/small"
-run "$nfiles small files, zip: copyengine_bench (one archive per file)" "$small_bytes" : '*' "$bench" zip small "$out"
-run "$nfiles small files, zip: zip -6 -r (one archive)" "$small_bytes" : '*' zip -6 -q -r "$out/small.zip" small
+big="$size_mib MiB file"
+small="$nfiles small files"
+compare "$big, plain" "$big_bytes" : '*' "'$bench' plain big.bin '$out'" "cp" "cp big.bin '$out/'"
+compare "$big, gzip" "$big_bytes" : '*' "'$bench' gzip big.bin '$out'" \
+  "gzip -6 -c > out" "gzip -6 -c big.bin > '$out/big.bin.gz'"
+compare "$big, zip" "$big_bytes" : '*' "'$bench' zip big.bin '$out'" "zip -6" "zip -6 -q '$out/big.bin.zip' big.bin"
+compare "$small, plain" "$small_bytes" : '*' "'$bench' plain small '$out'" "cp -r" "cp -r small '$out/'"
+compare "$small, gzip" "$small_bytes" 'cp -r small "$out/"' '*.gz' "'$bench' gzip small '$out'" \
+  "gzip -6 -k -r (on a copy)" "gzip -6 -k -r '$out/small'"
+compare "$small, zip (one archive per file)" "$small_bytes" : '*' "'$bench' zip small '$out'" \
+  "zip -6 -r (one archive)" "zip -6 -q -r '$out/small.zip' small"
 
 printf 'Large file: %d bytes; %d small files: %d bytes; median of %d runs; MB = 10^6 bytes\n\n' \
   "$big_bytes" "$nfiles" "$small_bytes" "$runs"
-echo "| Case and tool | wall s | MB/s | output/input | peak RSS MiB |"
-echo "|---|---|---|---|---|"
-printf '%s\n' "${results[@]}"
+echo "| Case | Tool | wall s | MB/s | output/input | peak RSS MiB | time ours/peer |"
+echo "|---|---|---|---|---|---|---|"
+printf '%s\n' "${rows[@]}"
