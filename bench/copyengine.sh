@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
 # Copy engine against its peers on one large file of mixed data and on many
 # small files: plain copy against `cp`, gzip job against `gzip -6`, zip job
-# against `zip -6`. Prints a Markdown table: median wall time of RUNS runs,
-# MB/s of source data, output size / input size, peak resident memory
-# (from /usr/bin/time -v).
+# against `zip -6`, their runs taking turns. Prints a Markdown table: median
+# and best wall time of RUNS runs (default 5), MB/s of source data, output
+# size / input size, peak resident memory (from /usr/bin/time -v).
 #   bench/copyengine.sh [large file MiB, default 1024] [small files, default 10000]
 # BUILD_DIR (default build-bench) is configured with benchmarks on; WORK_DIR
-# (default /var/tmp) holds the data, which is removed at the end.
+# (default /var/tmp) holds the data, which is removed at the end; SETTLE
+# (default 6) is the pause in seconds before each run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 size_mib=${1:-1024}
 nfiles=${2:-10000}
 build_dir=${BUILD_DIR:-build-bench}
-runs=${RUNS:-3}
+runs=${RUNS:-5}
 
 if [ ! -x /usr/bin/time ]; then
   echo "/usr/bin/time is missing: run scripts/install-deps (Debian package time)" >&2
@@ -82,7 +83,7 @@ small_bytes=$(find "$work/src/small" -type f -printf '%s\n' | awk '{ s += $1 } E
 # our command and the peer's in turn, RUNS times each, and adds a table row
 # for each: median wall time, MB/s of source data, output size (files matching
 # OUTPUT_PATTERN below $out) / input size, peak RSS, and for the peer our
-# time / its time. Before every run $out is emptied, PREPARE is run and the
+# time / its time; best times in parentheses. Before every run $out is emptied, PREPARE is run and the
 # disk is synced; the pause after it lets ext4 forget the inodes just deleted,
 # which it otherwise scans on every file creation.
 out="$work/out"
@@ -101,6 +102,7 @@ measure() { # COMMAND PREPARE PATTERN -> "seconds kilobytes outbytes"
   echo "$wall $kb $size"
 }
 median() { printf '%s\n' "$@" | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
+best() { printf '%s\n' "$@" | sort -n | head -1; }
 compare() {
   local name=$1 input=$2 prepare=$3 pattern=$4 ours=$5 peer_name=$6 peer=$7
   local ours_t=() peer_t=() ours_kb=0 peer_kb=0 ours_size=0 peer_size=0 t kb size
@@ -110,14 +112,17 @@ compare() {
     read -r t kb size < <(measure "$peer" "$prepare" "$pattern")
     peer_t+=("$t"); peer_size=$size; [ "$kb" -gt "$peer_kb" ] && peer_kb=$kb
   done
-  local om pm
+  local om pm ob pb
   om=$(median "${ours_t[@]}")
   pm=$(median "${peer_t[@]}")
+  ob=$(best "${ours_t[@]}")
+  pb=$(best "${peer_t[@]}")
   echo "$name: ours ${ours_t[*]} / $peer_name ${peer_t[*]}" >&2
-  rows+=("$(awk -v l="$name" -v t="$om" -v i="$input" -v o="$ours_size" -v m="$ours_kb" \
-    'BEGIN { printf "| %s | copy engine | %.2f | %.0f | %.3f | %.1f | |", l, t, i / t / 1e6, o / i, m / 1024 }')")
-  rows+=("$(awk -v l="$peer_name" -v t="$pm" -v i="$input" -v o="$peer_size" -v m="$peer_kb" -v ot="$om" \
-    'BEGIN { printf "| | %s | %.2f | %.0f | %.3f | %.1f | %.2f |", l, t, i / t / 1e6, o / i, m / 1024, ot / t }')")
+  rows+=("$(awk -v l="$name" -v t="$om" -v b="$ob" -v i="$input" -v o="$ours_size" -v m="$ours_kb" \
+    'BEGIN { printf "| %s | copy engine | %.2f (%.2f) | %.0f | %.3f | %.1f | |", l, t, b, i / t / 1e6, o / i, m / 1024 }')")
+  rows+=("$(awk -v l="$peer_name" -v t="$pm" -v b="$pb" -v i="$input" -v o="$peer_size" -v m="$peer_kb" \
+    -v ot="$om" -v obest="$ob" \
+    'BEGIN { printf "| | %s | %.2f (%.2f) | %.0f | %.3f | %.1f | %.2f (%.2f) |", l, t, b, i / t / 1e6, o / i, m / 1024, ot / t, obest / b }')")
 }
 
 cd "$work/src"
@@ -135,6 +140,6 @@ compare "$small, zip (one archive per file)" "$small_bytes" : '*' "'$bench' zip 
 
 printf 'Large file: %d bytes; %d small files: %d bytes; median of %d runs; MB = 10^6 bytes\n\n' \
   "$big_bytes" "$nfiles" "$small_bytes" "$runs"
-echo "| Case | Tool | wall s | MB/s | output/input | peak RSS MiB | time ours/peer |"
+echo "| Case | Tool | wall s, median (best) | MB/s (median) | output/input | peak RSS MiB | time ours/peer, median (best) |"
 echo "|---|---|---|---|---|---|---|"
 printf '%s\n' "${rows[@]}"

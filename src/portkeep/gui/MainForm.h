@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QMainWindow>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -151,6 +152,7 @@ private:
   std::unique_ptr<ardanto::TPortableDeviceManager> DevManager;
   ardanto::TPortableDevice* FDevice = nullptr;
   bool FRunning = false;
+  std::chrono::steady_clock::time_point FLastEvents; // of a run
   bool FShown = false;
   bool FLoading = false; // controls are being filled, not changed by the user
   int FSortColumn = 0;
