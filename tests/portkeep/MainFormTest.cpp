@@ -21,6 +21,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QFileInfo>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -467,4 +468,26 @@ TEST_F(MainFormTest, DesktopShortcutStartsTheTask)
   Find<QPushButton>(*window, "bbShortcut")->click();
   EXPECT_EQ(Questions.last(),
             u"Backup files from a portable device\r\nReplace existing desktop shortcut \"Ardanto-Portkeep-My Phone\"?"_s);
+}
+
+TEST_F(MainFormTest, TheStartTimerWaitsForARunningBackup)
+{
+  AddPhone();
+  auto window = MakeWindow();
+  window->tmStartTimerTimer();
+  window->SelectDevice(0);
+  Find<ui::THistoryComboBox>(*window, "cbxDestination")->setEditText(FDir.Path() + u"/backup"_s);
+  ardanto::TPortableDevice* device = window->Device();
+  bool fired = false;
+  window->OnRunEvent = [&] {
+    if (!fired) {
+      fired = true;
+      window->tmStartTimerTimer(); // as if the one-second timer fired now
+      EXPECT_EQ(window->Device(), device) << "the running backup keeps its device";
+    }
+  };
+  Find<QPushButton>(*window, "bbBackup")->click();
+  EXPECT_TRUE(fired);
+  EXPECT_TRUE(window->ProgressLines().contains(u"  3 files copied"_s));
+  EXPECT_TRUE(window->findChild<QTimer*>(u"tmStartTimer"_s)->isActive()) << "it looks again after the run";
 }

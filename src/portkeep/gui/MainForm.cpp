@@ -696,6 +696,8 @@ void TMainForm::ForgetDevice()
 
 void TMainForm::LoadDeviceList(const QString& header)
 {
+  if (FRunning)
+    return;
   imWarning->hide();
   mmProgress->clear();
   if (!header.isEmpty())
@@ -1329,6 +1331,12 @@ void TMainForm::RunBackup()
 void TMainForm::tmStartTimerTimer()
 {
   tmStartTimer->stop();
+  // A run started before the timer fired owns the device: reloading the list
+  // now would close it under the run. Look again once the run is over.
+  if (FRunning) {
+    tmStartTimer->start();
+    return;
+  }
   const QString header = FCommandLine.ForceTask && FCommandLine.CloseProg ? AutoRunHeader(ProgTitle, ProgVersion)
                                                                           : QString();
   LoadDeviceList(header);
