@@ -1,9 +1,12 @@
 #include "portkeep/TaskSettings.h"
 
+#include "common/Errors.h"
 #include "common/FileUtils.h"
 #include "common/IniFileUtils.h"
 #include "common/PathUtils.h"
 #include "common/Translate.h"
+
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -18,6 +21,9 @@ const QString kConfig = u"Config"_s;
 const QString kFileFilter = u"FileFilter"_s;
 const QString kDestination = u"Destination"_s;
 const QString kDirectories = u"Directories"_s;
+// How the no-compression list writes the type of names without extension; an
+// empty item alone would read back as "no value", which means the default list.
+const QString kNoExtension = u"<ohne>"_s;
 
 void WriteProgramInfo(TUnicodeIniFile& ini)
 {
@@ -76,7 +82,24 @@ QStringList NormalizeNoCompTypes(const QStringList& types)
 
 QString NoCompTypesToText(const QStringList& types)
 {
-  return types.isEmpty() ? u"#"_s : types.join(u',');
+  if (types.isEmpty())
+    return u"#"_s;
+  QStringList stored = types;
+  for (QString& type : stored) {
+    if (type.isEmpty())
+      type = kNoExtension;
+  }
+  return stored.join(u',');
+}
+
+QStringList NoCompTypesFromText(const QString& text)
+{
+  QStringList types = text.split(u',');
+  for (QString& type : types) {
+    if (type.trimmed() == kNoExtension)
+      type.clear();
+  }
+  return NormalizeNoCompTypes(types);
 }
 
 TTaskSettings& TTaskSettings::operator=(const TTaskSettings& other)
@@ -109,7 +132,7 @@ void ReadTaskValues(const TUnicodeIniFile& ini, TTaskSettings& settings, std::in
   if (types == u"#"_s)
     settings.NoCompTypes.clear();
   else if (!types.isEmpty())
-    settings.NoCompTypes = NormalizeNoCompTypes(types.split(u','));
+    settings.NoCompTypes = NoCompTypesFromText(types);
   ReadFilter(ini, settings.Filter);
   ReadTimeSlot(ini, settings.TimePeriod, defaultTimeMode);
 }
@@ -152,19 +175,44 @@ QString DirKey(int index)
   return u"Dir"_s + QString::number(index).rightJustified(2, u'0');
 }
 
-TTaskSettings ReadTaskFile(const QString& fileName, const TTaskSettings& current)
+TTaskSettings ReadTaskFile(const QString& fileName, const TTaskSettings& current, QStringList* notes)
 {
+  const QFileInfo info(fileName);
+  if (!info.exists())
+    throw ardanto::EArdantoError(ardanto::FormatText(_("Task file \"%s\" not found"), {fileName}));
+  if (!info.isFile())
+    throw ardanto::EArdantoError(ardanto::FormatText(_("\"%s\" is not a file"), {fileName}));
+  if (info.size() > kMaxTaskFileSize)
+    throw ardanto::EArdantoError(
+        ardanto::FormatText(_("\"%s\" is too large for a backup task file"), {fileName}));
   const TUnicodeIniFile ini = TUnicodeIniFile::CreateForRead(fileName);
+  if (!ini.SectionExists(kConfig) && !ini.SectionExists(kFileFilter) && !ini.SectionExists(u"TimeSlot"_s) &&
+      !ini.SectionExists(kDirectories))
+    throw ardanto::EArdantoError(ardanto::FormatText(_("\"%s\" is not a backup task file"), {fileName}));
   TTaskSettings settings = current;
   settings.DeviceName = ini.ReadString(kConfig, u"DeviceName"_s, QString());
   settings.Destination = ini.ReadString(kConfig, u"Destination"_s, QString());
   ReadTaskValues(ini, settings, current.TimePeriod.Mode);
   settings.Dirs.clear();
   const int count = ini.ReadInteger(kConfig, u"DirCount"_s, 0);
-  for (int i = 0; i < count; ++i) {
+  // The entries are written without gaps; a count beyond them (or beyond any
+  // sensible number of folders) is a damaged or hand-made file.
+  const int limit = std::min(count, kMaxTaskDirs);
+  int i = 0;
+  for (; i < limit; ++i) {
+    if (!ini.ValueExists(kDirectories, DirKey(i)))
+      break;
     const QString path = ini.ReadString(kDirectories, DirKey(i), QString());
     if (!path.isEmpty())
       settings.Dirs.append(path);
+  }
+  if (notes != nullptr && i < count) {
+    if (i < limit)
+      notes->append(ardanto::FormatText(_("The task file names %d directories, but has only %d entries."),
+                                        {count, i}));
+    else
+      notes->append(ardanto::FormatText(_("The task file names %d directories; only the first %d are read."),
+                                        {count, kMaxTaskDirs}));
   }
   return settings;
 }

@@ -31,8 +31,10 @@ QStringList DefaultNoCompTypes();
 
 // The extensions kept sorted without duplicates, compared ignoring case.
 QStringList NormalizeNoCompTypes(const QStringList& types);
-// "#" stands for the empty list.
+// "#" stands for the empty list, "<ohne>" for the type of names without
+// extension.
 QString NoCompTypesToText(const QStringList& types);
+QStringList NoCompTypesFromText(const QString& text);
 
 struct TTaskSettings {
   QString DeviceName;
@@ -70,9 +72,17 @@ void LoadSettingsFile(const QString& fileName, TTaskSettings& settings, TProgram
 // when the file cannot be written (nothing of the old file is lost then).
 void SaveSettingsFile(const QString& fileName, const TTaskSettings& settings, const TProgramSettings& program);
 
+// Task files are small; anything larger than this is not one.
+constexpr qint64 kMaxTaskFileSize = 4 * 1024 * 1024;
+// Far more folders than anyone selects by hand.
+constexpr int kMaxTaskDirs = 10000;
+
 // Task files. Reading gives every value of the file over the current ones;
-// Dirs holds the non-empty Dir entries in order.
-TTaskSettings ReadTaskFile(const QString& fileName, const TTaskSettings& current);
+// Dirs holds the non-empty Dir entries in order, up to the first missing one.
+// Raises EArdantoError for a file that is missing, no file, too large or not
+// a task file (none of its sections). What notes receives: lines about entries
+// that were left out.
+TTaskSettings ReadTaskFile(const QString& fileName, const TTaskSettings& current, QStringList* notes = nullptr);
 // Writes a task file from scratch (keys of other programs are dropped).
 // Raises EWriteFileStreamError.
 void WriteTaskFile(const QString& fileName, const TTaskSettings& settings);

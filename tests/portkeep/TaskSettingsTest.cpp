@@ -1,6 +1,10 @@
+#include "common/Errors.h"
 #include "common/IniFileUtils.h"
 #include "portkeep/TaskSettings.h"
 #include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -69,7 +73,7 @@ TEST(TaskFile, LoadingRules)
   EXPECT_FALSE(zipOnly.Compress);
   EXPECT_FALSE(zipOnly.CompressAsZip);
   EXPECT_EQ(Load(dir, "[Config]\nOverwrite=7\n").Overwrite, omWhenOlder);
-  EXPECT_EQ(Load(dir, "[TimeSlot]\nTimeMode=9\n").TimePeriod.Mode, tmAll);
+  EXPECT_EQ(Load(dir, "[Config]\n[TimeSlot]\nTimeMode=9\n").TimePeriod.Mode, tmAll);
 
   const struct {
     const char* Body;
@@ -98,13 +102,75 @@ TEST(TaskFile, LoadingRules)
   EXPECT_EQ(DirKey(100), u"Dir100"_s);
 }
 
-TEST(TaskFile, EmptyTypeListIsStoredAsHash)
+TEST(TaskFile, TypeListsRoundTrip)
 {
   TempDir dir;
-  TTaskSettings s;
-  s.NoCompTypes.clear();
-  WriteTaskFile(dir.File(u"t.pkj"_s), s);
-  EXPECT_EQ(TUnicodeIniFile::CreateForRead(dir.File(u"t.pkj"_s)).ReadString(u"Config"_s, u"NoCompTypes"_s, {}), u"#"_s);
+  const QString file = dir.File(u"t.pkj"_s);
+  const struct {
+    QStringList Types;
+    const char16_t* Stored;
+  } lists[] = {
+      {{}, u"#"},
+      {{QString()}, u"<ohne>"}, // only names without extension: must not read back as the default list
+      {{QString(), u"jpg"_s}, u"<ohne>,jpg"},
+      {{u"mp3"_s}, u"mp3"},
+  };
+  for (const auto& l : lists) {
+    TTaskSettings s;
+    s.NoCompTypes = l.Types;
+    WriteTaskFile(file, s);
+    EXPECT_EQ(TUnicodeIniFile::CreateForRead(file).ReadString(u"Config"_s, u"NoCompTypes"_s, {}),
+              QString::fromUtf16(l.Stored));
+    EXPECT_EQ(ReadTaskFile(file, TTaskSettings()).NoCompTypes, l.Types) << QString::fromUtf16(l.Stored).toStdString();
+  }
+  // Files of earlier versions wrote the empty type as an empty item.
+  EXPECT_EQ(Load(dir, "[Config]\nNoCompTypes=,jpg\n").NoCompTypes, (QStringList{QString(), u"jpg"_s}));
+}
+
+TEST(TaskFile, DirectoryEntriesEndAtTheFirstGapOrTheLimit)
+{
+  TempDir dir;
+  const QString file = dir.File(u"t.pkj"_s);
+  // A count of two thousand million used to keep loading busy for minutes.
+  WriteFile(file, "[Config]\nDirCount=2147483647\n[Directories]\nDir00=Phone\nDir01=Card\n");
+  QStringList notes;
+  EXPECT_EQ(ReadTaskFile(file, TTaskSettings(), &notes).Dirs, (QStringList{u"Phone"_s, u"Card"_s}));
+  ASSERT_EQ(notes.size(), 1);
+  EXPECT_TRUE(notes[0].contains(u"2147483647"_s)) << notes[0].toStdString();
+
+  WriteFile(file, "[Config]\nDirCount=3\n[Directories]\nDir00=Phone\nDir02=Card\n");
+  notes.clear();
+  EXPECT_EQ(ReadTaskFile(file, TTaskSettings(), &notes).Dirs, QStringList{u"Phone"_s});
+  EXPECT_EQ(notes, QStringList{u"The task file names 3 directories, but has only 1 entries."_s});
+}
+
+TEST(TaskFile, WhatIsNoTaskFileIsRefusedWithAMessage)
+{
+  TempDir dir;
+  QDir().mkpath(dir.File(u"folder.pkj"_s));
+  WriteFile(dir.File(u"garbage.pkj"_s), QByteArray("\x89PNG\r\n\x1a\n\0\0binary") + QByteArray(3000, '\xfe'));
+  QFile large(dir.File(u"large.pkj"_s));
+  ASSERT_TRUE(large.open(QIODevice::WriteOnly));
+  large.write("[Config]\n");
+  ASSERT_TRUE(large.resize(300LL * 1024 * 1024)); // sparse: costs no disk
+  large.close();
+  const struct {
+    const char16_t* Name;
+    const char16_t* Message;
+  } cases[] = {
+      {u"missing.pkj", u"not found"},
+      {u"folder.pkj", u"is not a file"},
+      {u"garbage.pkj", u"is not a backup task file"},
+      {u"large.pkj", u"is too large"},
+  };
+  for (const auto& c : cases) {
+    try {
+      ReadTaskFile(dir.File(QString::fromUtf16(c.Name)), TTaskSettings());
+      ADD_FAILURE() << "read without error: " << QString::fromUtf16(c.Name).toStdString();
+    } catch (const EArdantoError& e) {
+      EXPECT_TRUE(e.Message().contains(QString::fromUtf16(c.Message))) << e.Message().toStdString();
+    }
+  }
 }
 
 TEST(SettingsFile, KeepsWindowPlaceHistoriesAndForeignSections)
