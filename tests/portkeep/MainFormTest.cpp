@@ -491,3 +491,22 @@ TEST_F(MainFormTest, TheStartTimerWaitsForARunningBackup)
   EXPECT_TRUE(window->ProgressLines().contains(u"  3 files copied"_s));
   EXPECT_TRUE(window->findChild<QTimer*>(u"tmStartTimer"_s)->isActive()) << "it looks again after the run";
 }
+
+TEST_F(MainFormTest, LoadingATaskSelectsStoredFoldersAtAnyDepth)
+{
+  AddPhone();
+  TempDir tasks;
+  const QString task = tasks.Write(u"t.pkj"_s, "[Config]\nDeviceName=Fake Phone\nDirCount=3\n[Directories]\n"
+                                               "Dir00=Phone\\DCIM\\Camera\nDir01=Phone\\Nowhere\nDir02=Phone\\Music\n");
+  auto window = MakeWindow();
+  window->tmStartTimerTimer();
+  ASSERT_TRUE(window->LoadTask(task));
+  EXPECT_EQ(window->CurrentSettings().Dirs, (QStringList{u"Phone\\DCIM\\Camera"_s, u"Phone\\Music"_s}))
+      << "in the stored order";
+  EXPECT_TRUE(window->ProgressLines().contains(u"  *** Directory not found: Phone\\Nowhere"_s))
+      << window->ProgressLines().join(u'\n').toStdString();
+  QTreeWidgetItem* camera = Find<QTreeWidget>(*window, "tvFolders")->selectedItems().value(0);
+  ASSERT_NE(camera, nullptr);
+  EXPECT_EQ(camera->text(0), u"Camera"_s);
+  EXPECT_TRUE(camera->parent()->isExpanded()) << "the tree is opened down to it";
+}

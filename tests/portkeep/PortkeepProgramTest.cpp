@@ -115,6 +115,19 @@ TEST_F(PortkeepProgramTest, ForceAndCloseRunTheTaskWriteTheLogAndEnd)
   EXPECT_TRUE(finished.match(lines.last()).hasMatch()) << lines.last().toStdString();
 }
 
+TEST_F(PortkeepProgramTest, AStoredFolderBelowTheFirstLevelIsBackedUp)
+{
+  const QString task = FDir.Write(u"jobs/camera.pkj"_s, "[Config]\nDeviceName=Demo Phone\nDestination=" +
+                                                            FOut.toUtf8() +
+                                                            "\nDirCount=1\n[Directories]\n"
+                                                            "Dir00=Internal storage\\DCIM\\Camera\n");
+  ASSERT_EQ(Start({task, u"/force"_s, u"/close"_s}, 60000), 0) << FOutput.toStdString();
+  const QString log = QString::fromUtf8(ReadFile(FDir.Path() + u"/config/Ardanto6/pk-camera.log"_s));
+  EXPECT_FALSE(log.contains(u"No directory selected"_s)) << log.toStdString();
+  EXPECT_TRUE(log.contains(u"  4 files copied"_s)) << log.toStdString();
+  EXPECT_EQ(QDir(FOut + u"/Internal storage/DCIM/Camera"_s).entryList(QDir::Files).size(), 4);
+}
+
 TEST_F(PortkeepProgramTest, OptionWordsAndTaskArguments)
 {
   // "/cl" is close; of two task files the last counts.

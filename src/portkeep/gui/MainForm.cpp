@@ -12,6 +12,7 @@
 #include "devices/PortableDeviceUtils.h"
 #include "platform/DesktopEntry.h"
 #include "platform/Volumes.h"
+#include "portkeep/TaskFolders.h"
 #include "portkeep/gui/ContentIcons.h"
 #include "portkeep/gui/FilterDlg.h"
 #include "ui/Dialogs.h"
@@ -846,6 +847,35 @@ void TMainForm::NodeExpanded(QTreeWidgetItem* node)
   FSelectionOrder.removeIf([&selected](int index) { return !selected.contains(index); });
 }
 
+void TMainForm::SelectStoredFolders(const QStringList& paths)
+{
+  TPortableDeviceContent* content = FDevice != nullptr ? FDevice->Content() : nullptr;
+  QTreeWidgetItem* top = tvFolders->topLevelItem(0);
+  if (content == nullptr || top == nullptr)
+    return;
+  const TStoredFolders folders = ResolveStoredFolders(*content, paths);
+  for (const QString& path : folders.Missing)
+    AddLine(0, u"  *** "_s + FormatText(_("Directory not found: %s"), {path}));
+  // A folder deep down has no node until the folders above it are expanded.
+  for (const TPortableDeviceObject* object : folders.Found) {
+    QTreeWidgetItem* node = top;
+    for (const int index : TreeNodePath(*content, *object)) {
+      if (node != top)
+        node->setExpanded(true);
+      QTreeWidgetItem* child = nullptr;
+      for (int i = 0; i < node->childCount() && child == nullptr; ++i) {
+        if (!node->child(i)->text(0).isEmpty() && node->child(i)->data(0, kIndexRole).toInt() == index)
+          child = node->child(i);
+      }
+      node = child;
+      if (node == nullptr)
+        break;
+    }
+    if (node != nullptr && node != top)
+      node->setSelected(true);
+  }
+}
+
 void TMainForm::ShowFiles(QTreeWidgetItem* node)
 {
   if (node == nullptr || FDevice == nullptr || FDevice->Content() == nullptr)
@@ -1150,21 +1180,7 @@ bool TMainForm::LoadTask(const QString& fileName)
     for (int i = 0; i < top->childCount(); ++i)
       top->child(i)->setExpanded(true);
   }
-  // Only nodes in the tree now can be selected: the storages and their
-  // direct folders.
-  TPortableDeviceContent* content = FDevice->Content();
-  for (const QString& path : stored.Dirs) {
-    const int index = content->GetObjectIndexByPath(path);
-    if (index < 0)
-      continue;
-    QTreeWidgetItemIterator it(tvFolders);
-    for (; *it != nullptr; ++it) {
-      if ((*it)->data(0, kIndexRole).toInt() == index && !(*it)->text(0).isEmpty()) {
-        (*it)->setSelected(true);
-        break;
-      }
-    }
-  }
+  SelectStoredFolders(stored.Dirs);
   bbShortcut->setEnabled(true);
   FTask.SetEditStatus(esSaved);
   UpdateTaskButtons();

@@ -104,6 +104,9 @@ private:
   void ShowTree();
   void AddChildNodes(QTreeWidgetItem* node);
   void NodeExpanded(QTreeWidgetItem* node);
+  // Selects the folders a task names, in that order, expanding the tree down
+  // to them; a folder not found gets a line of its own.
+  void SelectStoredFolders(const QStringList& paths);
   void ShowFiles(QTreeWidgetItem* node);
   std::vector<ardanto::TPortableDeviceObject*> SelectedFolders() const;
   void FileHeaderClicked(int column);
