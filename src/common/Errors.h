@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/HResult.h"
+
 #include <QString>
 #include <QByteArray>
 
@@ -19,5 +21,10 @@ private:
   QString FMessage;
   QByteArray FUtf8;
 };
+
+// The text of a result code, without the code: the wording of the standard
+// and device codes, the system's text of an errno value; false when there is
+// none. The one table for the device layer and the copy engine.
+bool HResultMessage(HRESULT code, QString& message);
 
 } // namespace ardanto

@@ -60,6 +60,9 @@ struct TFileData {
   std::int64_t FileSize = 0;
   std::uint32_t FileAttr = 0;
   TFileTimestamps TimeStamps;
+  // The source's st_mode (type and permission bits) where the device knows
+  // it; 0 = unknown. A copy gets the same permissions, within the umask.
+  std::uint32_t PosixMode = 0;
 };
 
 } // namespace ardanto

@@ -136,6 +136,27 @@ int CreateTempBeside(const QByteArray& target, QByteArray& tempName, mode_t mode
   return fd;
 }
 
+// The process's umask. The kernel tells it in /proc; setting it to read it
+// back would let another thread create a file under the wrong mask.
+mode_t CurrentUmask()
+{
+  QFile status(u"/proc/self/status"_s);
+  if (status.open(QIODevice::ReadOnly)) {
+    while (!status.atEnd()) {
+      const QByteArray line = status.readLine();
+      if (line.startsWith("Umask:")) {
+        bool ok = false;
+        const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+        if (ok)
+          return static_cast<mode_t>(mask & 0777);
+      }
+    }
+  }
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  return mask;
+}
+
 // Follows symbolic links so that the file they lead to is the one replaced.
 QByteArray ResolveLinkChain(const QByteArray& name)
 {
@@ -262,7 +283,8 @@ int WriteFileAtomically(const QString& fileName, QByteArrayView data, mode_t new
     return ENOENT;
   const QByteArray target = ResolveLinkChain(Native(fileName));
 
-  mode_t mode = newFileMode;
+  // A new file gets what the user's umask allows of the mode asked for.
+  mode_t mode = newFileMode & ~CurrentUmask();
   struct stat old {};
   const bool exists = ::stat(target.constData(), &old) == 0;
   if (exists) {

@@ -85,8 +85,8 @@ private:
 // Replaces fileName with data: writes a temporary file in the same folder,
 // flushes it to the disk and renames it over the old file. A symbolic link is
 // followed, so the file it points at is replaced. The old file's permissions
-// stay; a new file gets newFileMode. Returns 0 or errno; on failure the old
-// file is unchanged and no temporary file is left.
+// stay; a new file gets newFileMode less the umask. Returns 0 or errno; on
+// failure the old file is unchanged and no temporary file is left.
 int WriteFileAtomically(const QString& fileName, QByteArrayView data, mode_t newFileMode = 0600);
 
 // Reads a whole file. Raises EExtFileStreamError with the system's reason.

@@ -4,6 +4,7 @@
 // shape of the codes the suite's task files and logs have always shown:
 // failures are negative, system errors are 0x8007xxxx with the errno value.
 
+#include <cerrno>
 #include <cstdint>
 
 namespace ardanto {
@@ -22,6 +23,12 @@ constexpr HRESULT E_ACCESSDENIED = static_cast<HRESULT>(0x80070005u);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 
+// Codes above the errno range, so that they never read as an errno value.
+constexpr HRESULT E_ELEMENT_NOT_FOUND = static_cast<HRESULT>(0x80070490u);    // no such object or property
+constexpr HRESULT E_DEVICE_BUSY = static_cast<HRESULT>(0x800700AAu);          // another program holds it
+constexpr HRESULT E_DEVICE_NOT_CONNECTED = static_cast<HRESULT>(0x8007048Fu); // gone, or closed
+constexpr HRESULT E_DEVICE_IO = static_cast<HRESULT>(0x8007045Du);            // transfer failed
+
 constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 constexpr bool FAILED(HRESULT hr) { return hr < 0; }
 
@@ -30,6 +37,26 @@ constexpr HRESULT HResultFromErrno(int error)
 {
   return error == 0 ? S_OK
                     : static_cast<HRESULT>(0x80070000u | (static_cast<std::uint32_t>(error) & 0xFFFFu));
+}
+
+// errno value to the code a device reports. EIO, EFAULT and EUSERS would
+// collide with the standard codes of the same number, so they get their own;
+// a refusal reads as "access denied", as it does for every device.
+constexpr HRESULT DeviceResultFromErrno(int error)
+{
+  switch (error) {
+  case EIO:
+    return E_DEVICE_IO;
+  case EFAULT:
+    return E_POINTER;
+  case EUSERS:
+    return E_FAIL;
+  case EACCES:
+  case EPERM:
+    return E_ACCESSDENIED;
+  default:
+    return HResultFromErrno(error);
+  }
 }
 
 } // namespace ardanto

@@ -57,16 +57,26 @@ QString SettingsFolder(const QString& defaultFolder)
 
 QString FindEngine()
 {
+  return FindEngine(u"/etc/ardanto6.conf"_s);
+}
+
+QString FindEngine(const QString& systemConfFile)
+{
+  // Absolute, because a bare name is looked up on PATH when it is started;
+  // and a stale entry in the system file is no reason to stop looking.
+  const auto usable = [](const QString& candidate) {
+    const QFileInfo info(candidate);
+    return !candidate.isEmpty() && info.isFile() && info.isExecutable() ? info.absoluteFilePath() : QString();
+  };
   const QString name = u"ardanto"_s;
-  if (QFileInfo(name).isFile())
-    return name;
-  const QString beside = CurrentProgramPaths().ProgramFolder + name;
-  if (QFileInfo(beside).isFile())
-    return beside;
-  const QString configured = ReadConf(u"/etc/ardanto6.conf"_s, u"Program"_s);
-  if (!configured.isEmpty())
-    return QFileInfo(configured).isFile() ? configured : QString();
-  return QStandardPaths::findExecutable(name);
+  const QStringList candidates{name, CurrentProgramPaths().ProgramFolder + name,
+                               ReadConf(systemConfFile, u"Program"_s)};
+  for (const QString& candidate : candidates) {
+    const QString found = usable(candidate);
+    if (!found.isEmpty())
+      return found;
+  }
+  return usable(QStandardPaths::findExecutable(name));
 }
 
 QString UserName()

@@ -28,9 +28,12 @@ QString ProgramIniFolder(const QString& subfolder, bool create);
 // $XDG_CONFIG_HOME/ardanto6.conf when set, else defaultFolder.
 QString SettingsFolder(const QString& defaultFolder);
 
-// The engine `ardanto`: in the current folder, beside the program, named by
-// [Ardanto6] Program of /etc/ardanto6.conf, or on PATH. Empty when not found.
+// The engine `ardanto` as an absolute path: in the current folder, beside the
+// program, named by [Ardanto6] Program of /etc/ardanto6.conf, or on PATH.
+// Only an executable file counts. Empty when not found.
 QString FindEngine();
+// The same with another file in place of /etc/ardanto6.conf.
+QString FindEngine(const QString& systemConfFile);
 
 QString UserName();
 // Linux has no domains: the account name.

@@ -1,7 +1,8 @@
 #pragma once
 
-// Result codes of the device layer beyond common/HResult.h, their texts, and
-// the exception that a failing device call becomes.
+// The exception that a failing device call becomes, and its text. The device
+// codes, DeviceResultFromErrno and the texts of all codes (HResultMessage)
+// are in common: the copy engine names them too.
 
 #include "common/Errors.h"
 #include "common/HResult.h"
@@ -9,19 +10,6 @@
 #include <QString>
 
 namespace ardanto {
-
-// Codes above the errno range, so that they never read as an errno value.
-constexpr HRESULT E_ELEMENT_NOT_FOUND = static_cast<HRESULT>(0x80070490u);    // no such object or property
-constexpr HRESULT E_DEVICE_BUSY = static_cast<HRESULT>(0x800700AAu);          // another program holds it
-constexpr HRESULT E_DEVICE_NOT_CONNECTED = static_cast<HRESULT>(0x8007048Fu); // gone, or closed
-constexpr HRESULT E_DEVICE_IO = static_cast<HRESULT>(0x8007045Du);            // transfer failed
-
-// errno value to a result code. EIO, EFAULT and EUSERS would collide with the
-// standard codes of the same number, so they get their own.
-HRESULT DeviceResultFromErrno(int error);
-
-// The system's message for a code, without the code; false when there is none.
-bool HResultMessage(HRESULT code, QString& message);
 
 // A failing device call.
 class EOleSysError : public EArdantoError {

@@ -321,4 +321,42 @@ TEST(FileAttributes, ReadOnlyMapsToWritePermission)
   EXPECT_EQ(StatOf(file).st_mode & 0777, 0644u);
   EXPECT_EQ(GetFileAttr(dir.Path()) & FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_EQ(SetFileAttr(dir.File(u"missing"_s), FILE_ATTRIBUTE_ARCHIVE), ENOENT);
+
+  // "Archive" on a private copy keeps it private: only the owner may gain
+  // the right to write.
+  for (const mode_t mode : {mode_t(0600), mode_t(0640), mode_t(0400)}) {
+    ::chmod(QFile::encodeName(file).constData(), mode);
+    ASSERT_EQ(SetFileAttr(file, FILE_ATTRIBUTE_ARCHIVE), 0);
+    EXPECT_EQ(StatOf(file).st_mode & 0777, mode | S_IWUSR) << std::oct << mode;
+  }
+}
+
+TEST(WriteFileAtomically, NewFilesGetTheirModeWithinTheUmask)
+{
+  struct TCase {
+    mode_t Umask;
+    mode_t Requested;
+    mode_t Expected;
+  } cases[] = {
+      {022, 0644, 0644}, {077, 0644, 0600}, {027, 0644, 0640}, {077, 0600, 0600}, {0, 0600, 0600}, {077, 0755, 0700},
+  };
+  TempDir dir;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "umask " << std::oct << c.Umask << ", mode " << c.Requested);
+    const QString file = dir.File(u"new.log"_s);
+    QFile::remove(file);
+    const mode_t old = ::umask(c.Umask);
+    const int error = WriteFileAtomically(file, "log text\n", c.Requested);
+    ::umask(old);
+    ASSERT_EQ(error, 0);
+    EXPECT_EQ(StatOf(file).st_mode & 07777, c.Expected);
+    EXPECT_EQ(ReadFile(file), "log text\n");
+  }
+  // A file that is there keeps its mode, whatever the umask.
+  const QString existing = dir.Write(u"old.log"_s, "old");
+  ::chmod(QFile::encodeName(existing).constData(), 0664);
+  const mode_t old = ::umask(077);
+  EXPECT_EQ(WriteFileAtomically(existing, "new", 0600), 0);
+  ::umask(old);
+  EXPECT_EQ(StatOf(existing).st_mode & 07777, 0664u);
 }
