@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -31,6 +30,8 @@ constexpr std::size_t kDeflateOutSize = 256 * 1024;
 // with room to spare. Larger needs fall back to the heap.
 constexpr std::size_t kZlibArenaSize = 288 * 1024;
 constexpr std::size_t kDeflateMemorySize = kDeflateOutSize + kZlibArenaSize;
+// Bytes per call when the kernel copies: small enough for the progress to move.
+constexpr std::uint64_t kKernelCopyChunk = 16 * 1024 * 1024;
 
 // zlib's memory, handed out from the block the owner's thread allocated.
 struct TZlibArena {
@@ -60,39 +61,19 @@ void ArenaFree(voidpf opaque, voidpf address)
   std::free(address);
 }
 
-struct THResultText {
-  HRESULT Code;
-  const char* Text;
-};
-
-constexpr THResultText kHResultTexts[] = {
-  {E_NOTIMPL, N_("Not implemented")},
-  {E_NOINTERFACE, N_("No such interface supported")},
-  {E_POINTER, N_("Invalid pointer")},
-  {E_ABORT, N_("Operation aborted")},
-  {E_FAIL, N_("Unspecified error")},
-  {E_UNEXPECTED, N_("Catastrophic failure")},
-};
-
 QString Hex(std::uint32_t code)
 {
   return QString::asprintf(" (0x%.8x)", code);
 }
 
-// Text of a failed stream status: the system's text for a system error,
-// the usual wording of the standard codes, else the bare code.
+// Text of a failed stream status, as the device layer words it; the bare
+// code when no one has a text for it.
 QString HResultText(HRESULT hr)
 {
   const auto code = static_cast<std::uint32_t>(hr);
-  if ((code & 0xFFFF0000u) == 0x80070000u) {
-    const int error = static_cast<int>(code & 0xFFFFu);
-    if (::strerrordesc_np(error) != nullptr)
-      return QString::fromLocal8Bit(std::strerror(error)) + Hex(code);
-  }
-  for (const THResultText& known : kHResultTexts) {
-    if (known.Code == hr)
-      return _(known.Text) + Hex(code);
-  }
+  QString message;
+  if (HResultMessage(hr, message))
+    return message + Hex(code);
   return _("Error code") + QString::asprintf(" = 0x%.8x", code);
 }
 
@@ -202,6 +183,31 @@ void TCopyThread::WaitFor()
     FThread.join();
 }
 
+bool TCopyThread::WaitFor(std::chrono::microseconds timeout)
+{
+  std::unique_lock<std::mutex> lock(FEndMutex);
+  FEnded.wait_for(lock, timeout, [this] { return Done(); });
+  return Done();
+}
+
+void TCopyThread::Abandon(std::unique_ptr<TCopyThread> thread)
+{
+  if (!thread)
+    return;
+  TCopyThread* job = thread.release();
+  {
+    std::lock_guard<std::mutex> lock(job->FEndMutex);
+    if (job->FThread.joinable() && !job->FRunEnded) {
+      // From here the thread owns the job: Run() frees it at its end.
+      job->FAbandoned.store(true, std::memory_order_release);
+      job->FThread.detach();
+      return;
+    }
+  }
+  // Never started, or as good as done: an ordinary end.
+  delete job;
+}
+
 void TCopyThread::SetNoWriteCache(bool value)
 {
   FWriteMode = value ? (wmWriteThrough | wmSequential) : wmSequential;
@@ -231,6 +237,15 @@ void TCopyThread::Run() noexcept
   if (code != 0)
     ReleaseStreams();
   FinishThread(code);
+  bool abandoned = false;
+  {
+    std::lock_guard<std::mutex> lock(FEndMutex);
+    FRunEnded = true;
+    abandoned = FAbandoned.load(std::memory_order_acquire);
+  }
+  // Nobody waits for an abandoned job: it goes with its thread.
+  if (abandoned)
+    delete this;
 }
 
 int TCopyThread::Execute()
@@ -245,9 +260,11 @@ int TCopyThread::PlainCopy()
   FUpdateCrc = false;
   int code = OpenStreams();
   if (code == 0) {
-    const std::uint64_t copied = KernelCopy(*sDest, SrcSize);
-    code = CopyData(*sDest, SrcSize - copied);
+    KernelCopy(*sDest, SrcSize);
+    code = CopyData(*sDest);
   }
+  if (code == 0)
+    code = CheckSize();
   if (code == 0)
     return FinishCopy();
   ReleaseStreams();
@@ -278,8 +295,11 @@ int TCopyThread::OpenStreams()
     }
   }
 
+  // The source's permissions where the device knows them, never writable for
+  // everyone; the umask applies on top.
+  const mode_t mode = (SourceFileData.PosixMode != 0 ? SourceFileData.PosixMode & 0777 : 0644) & ~mode_t(S_IWOTH);
   try {
-    sDest = std::make_unique<TWriteFileStream>(DestNameXL, FOverwrite, FWriteMode);
+    sDest = std::make_unique<TWriteFileStream>(DestNameXL, FOverwrite, FWriteMode, mode);
   } catch (const EWriteFileStreamError& e) {
     FSysErrMsg = e.Message();
     return ceCreateDest;
@@ -316,31 +336,43 @@ void TCopyThread::NoteSizeMismatch()
                           {static_cast<qint64>(UTotal), static_cast<qint64>(SrcSize)});
 }
 
-int TCopyThread::CopyData(TWriteFileStream& dest, std::uint64_t count)
+int TCopyThread::CheckSize()
 {
-  std::uint64_t remaining = count;
-  do {
-    const auto chunk = static_cast<std::uint32_t>(std::min<std::uint64_t>(FBufSize, remaining));
+  if (static_cast<std::uint64_t>(UTotal) == SrcSize)
+    return 0;
+  NoteSizeMismatch();
+  return ceReadSource;
+}
+
+void TCopyThread::CountRead(std::uint64_t count)
+{
+  UTotal += static_cast<std::int64_t>(count);
+  FBytesCopied.store(UTotal, std::memory_order_relaxed);
+}
+
+int TCopyThread::CopyData(TWriteFileStream& dest)
+{
+  for (;;) {
     std::uint32_t got = 0;
-    if (const int code = ReadChunk(chunk, got))
+    if (const int code = ReadChunk(FBufSize, got))
       return code;
-    UTotal += got;
+    // Streams may deliver less than asked for at any time; only an empty
+    // read ends the input.
+    if (got == 0)
+      return 0;
+    const auto before = static_cast<std::uint64_t>(UTotal);
+    CountRead(got);
     if (FUpdateCrc)
       FCrc = static_cast<std::uint32_t>(::crc32_z(FCrc, FBuffer.get(), got));
-    // A source that ends early would otherwise be asked forever.
-    if (got == 0 && remaining > 0) {
-      NoteSizeMismatch();
-      return ceReadSource;
-    }
+    if (before >= SrcSize)
+      continue;
     try {
-      dest.Write(FBuffer.get(), got);
+      dest.Write(FBuffer.get(), static_cast<std::size_t>(std::min<std::uint64_t>(got, SrcSize - before)));
     } catch (const EWriteFileStreamError& e) {
       FSysErrMsg = e.Message();
       return WriteErrorCode(e);
     }
-    remaining -= got;
-  } while (remaining > 0);
-  return 0;
+  }
 }
 
 std::uint64_t TCopyThread::KernelCopy(TWriteFileStream& dest, std::uint64_t count)
@@ -350,7 +382,7 @@ std::uint64_t TCopyThread::KernelCopy(TWriteFileStream& dest, std::uint64_t coun
     return 0;
   std::uint64_t done = 0;
   while (done < count) {
-    const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(count - done, std::uint64_t{1} << 30));
+    const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(count - done, kKernelCopyChunk));
     const ssize_t n = ::copy_file_range(file->FileHandle(), nullptr, dest.Handle(), nullptr, chunk, 0);
     if (n < 0 && errno == EINTR)
       continue;
@@ -359,14 +391,20 @@ std::uint64_t TCopyThread::KernelCopy(TWriteFileStream& dest, std::uint64_t coun
     if (n <= 0)
       break;
     done += static_cast<std::uint64_t>(n);
+    CountRead(static_cast<std::uint64_t>(n));
   }
-  UTotal += static_cast<std::int64_t>(done);
   return done;
 }
 
 int TCopyThread::FinishCopy()
 {
   int code = 0;
+  // The owner has moved on: what it gave up on must not appear later.
+  if (FAbandoned.load(std::memory_order_acquire)) {
+    ReleaseStreams();
+    FSysErrMsg = _("Operation aborted");
+    return ceUnexpected;
+  }
   try {
     sDest->Commit();
   } catch (const EWriteFileStreamError& e) {
@@ -387,7 +425,11 @@ int TCopyThread::FinishCopy()
     std::uint32_t wanted = SourceFileData.FileAttr & 0xFFFFu;
     if (FResetArchive)
       wanted &= ~FILE_ATTRIBUTE_ARCHIVE;
-    if (wanted != GetFileAttr(DestNameXL)) {
+    // The copy was created with the permissions it may have; only read-only
+    // remains to be done. Making it writable here would go past the source's
+    // mode or the umask.
+    const std::uint32_t current = GetFileAttr(DestNameXL);
+    if ((wanted & FILE_ATTRIBUTE_READONLY) && (current == 0xFFFFFFFFu || !(current & FILE_ATTRIBUTE_READONLY))) {
       if (const int error = SetFileAttr(DestNameXL, wanted)) {
         NoteSysError(static_cast<std::uint32_t>(error));
         return ceSetAttr;
@@ -431,7 +473,11 @@ void TCopyThread::FinishThread(int code)
   }
   if (code != 0)
     FError = code | FErrFlag;
-  FTerminated.store(true, std::memory_order_release);
+  {
+    std::lock_guard<std::mutex> lock(FEndMutex);
+    FTerminated.store(true, std::memory_order_release);
+  }
+  FEnded.notify_all();
 }
 
 // ---------------------------------------------------------------------------
@@ -514,7 +560,7 @@ int TGZipThread::CompressData(TWriteFileStream& dest)
       // read ends the input.
       if (got == 0)
         break;
-      UTotal += got;
+      CountRead(got);
       FCrc = static_cast<std::uint32_t>(::crc32_z(FCrc, FBuffer.get(), got));
       z.next_in = FBuffer.get();
       z.avail_in = got;
@@ -549,10 +595,8 @@ int TGZipThread::GZipJob()
   }
   if (code == 0)
     code = CompressData(dest);
-  if (code == 0 && static_cast<std::uint64_t>(UTotal) != SrcSize) {
-    NoteSizeMismatch();
-    code = ceReadSource;
-  }
+  if (code == 0)
+    code = CheckSize();
   if (code == 0) {
     try {
       CTotal = dest.Position() - dataStart;
@@ -589,11 +633,10 @@ int TGZipThread::ZipJob(bool compress)
     return ceZipStructure;
   }
 
-  int code = entry.Deflated ? CompressData(dest) : CopyData(dest, SrcSize);
-  if (code == 0 && static_cast<std::uint64_t>(UTotal) != SrcSize) {
-    NoteSizeMismatch();
-    code = ceReadSource;
-  }
+  // A stored entry ends where the listed size does; the data must agree.
+  int code = entry.Deflated ? CompressData(dest) : CopyData(dest);
+  if (code == 0)
+    code = CheckSize();
   if (code != 0)
     return code;
 

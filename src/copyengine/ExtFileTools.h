@@ -7,7 +7,9 @@
 // then reads ErrorCode() and SysErrorMsg(). A thread never raises an error to
 // its owner: every outcome is a result code plus a message. The destination
 // appears only when complete: a failed job leaves no partial file, and an
-// older file of that name stays as it was.
+// older file of that name stays as it was. The source is read to its end:
+// a stream that delivers more or less than the size it was given for fails
+// the job.
 
 #include "common/FileData.h"
 #include "copyengine/WriteFileStream.h"
@@ -15,10 +17,13 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 namespace ardanto {
@@ -101,9 +106,18 @@ public:
   void Start();
   // Blocks until the thread has ended (an alternative to polling Done()).
   void WaitFor();
+  // Waits at most timeout for the result; returns Done(). Wakes as soon as
+  // the result is final.
+  bool WaitFor(std::chrono::microseconds timeout);
+  // Gives up on a job whose source does not answer: the thread is left to
+  // itself and frees itself if it ever ends; the process may end while it is
+  // still blocked. It never puts its destination in place after this.
+  static void Abandon(std::unique_ptr<TCopyThread> thread);
 
   // True once the result is final.
   bool Done() const { return FTerminated.load(std::memory_order_acquire); }
+  // Source bytes read so far, from any thread.
+  std::int64_t BytesCopied() const { return FBytesCopied.load(std::memory_order_relaxed); }
   int ErrorType() const { return FErrFlag; }
   // 0, or the result code ORed with ErrorType(). Read after Done().
   int ErrorCode() const { return FError; }
@@ -123,7 +137,11 @@ protected:
 
   int OpenStreams();
   int ReadChunk(std::uint32_t count, std::uint32_t& bytesRead);
-  int CopyData(TWriteFileStream& dest, std::uint64_t count);
+  // Copies the rest of the source, to its end, into dest. What comes beyond
+  // SrcSize is counted but not written: the job fails on it anyway.
+  int CopyData(TWriteFileStream& dest);
+  // Source bytes that have arrived.
+  void CountRead(std::uint64_t count);
   // Copies up to count bytes inside the kernel when the source is a file;
   // returns how many. The rest is left to CopyData.
   std::uint64_t KernelCopy(TWriteFileStream& dest, std::uint64_t count);
@@ -133,6 +151,8 @@ protected:
   void NoteSysError(std::uint32_t code);
   // Message of a source that ended before (or went on after) its size.
   void NoteSizeMismatch();
+  // ceReadSource with its message when the source did not deliver SrcSize bytes.
+  int CheckSize();
   // Result code of a failed destination write.
   int WriteErrorCode(const EWriteFileStreamError& error);
 
@@ -168,6 +188,12 @@ private:
   TThreadPriority FPriority;
   std::thread FThread;
   std::atomic<bool> FTerminated{false};
+  std::atomic<std::int64_t> FBytesCopied{0};
+  // Guard the end of the thread against Abandon().
+  std::mutex FEndMutex;
+  std::condition_variable FEnded;
+  bool FRunEnded = false;              // under FEndMutex: Run() touches nothing more
+  std::atomic<bool> FAbandoned{false}; // written under FEndMutex
 };
 
 // Writes the destination as a gzip file holding one deflated file.

@@ -46,7 +46,7 @@ QString CopySystemErrorText(int error)
   return FormatText(_("System error: %s"), {SystemErrorText(error)});
 }
 
-TWriteFileStream::TWriteFileStream(const QString& fileName, bool overwrite, std::uint32_t writeMode)
+TWriteFileStream::TWriteFileStream(const QString& fileName, bool overwrite, std::uint32_t writeMode, mode_t mode)
   : FFileName(fileName), FNative(QFile::encodeName(fileName)), FOverwrite(overwrite)
 {
   if (FNative.isEmpty() || FNative.endsWith('/'))
@@ -68,7 +68,7 @@ TWriteFileStream::TWriteFileStream(const QString& fileName, bool overwrite, std:
   for (int attempt = 0; attempt < 100; ++attempt) {
     FTempName = dir + '.' + base + '.' + RandomSuffix();
     do {
-      FHandle = ::open(FTempName.constData(), flags, 0666);
+      FHandle = ::open(FTempName.constData(), flags, mode & 0777);
     } while (FHandle < 0 && errno == EINTR);
     if (FHandle >= 0 || errno != EEXIST)
       break;

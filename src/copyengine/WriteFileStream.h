@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <sys/types.h>
 
 namespace ardanto {
 
@@ -28,8 +29,9 @@ class TWriteFileStream {
 public:
   // Prepares writing fileName. Without overwrite an existing name (a file, a
   // directory, a link) fails with EEXIST; an existing directory always fails.
-  // Raises EWriteFileStreamError.
-  TWriteFileStream(const QString& fileName, bool overwrite, std::uint32_t writeMode);
+  // The file gets the permission bits of mode, less the umask. Raises
+  // EWriteFileStreamError.
+  TWriteFileStream(const QString& fileName, bool overwrite, std::uint32_t writeMode, mode_t mode = 0644);
   // Without a successful Commit() the temporary file is removed.
   ~TWriteFileStream();
   TWriteFileStream(const TWriteFileStream&) = delete;

@@ -6,7 +6,9 @@
 #include <QDir>
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 namespace ardanto::test {
@@ -51,6 +53,42 @@ QJsonObject PythonReadBack(const QString& kind, const QString& file, const QStri
 QStringList FolderEntries(const QString& path)
 {
   return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+TGateStream::TGateStream(QByteArray data, std::uint64_t gateAt, std::uint32_t chunk)
+  : FData(std::move(data)), FGateAt(gateAt), FChunk(chunk)
+{
+}
+
+HRESULT TGateStream::Read(void* buffer, std::uint32_t count, std::uint32_t* bytesRead)
+{
+  const std::uint64_t n =
+      std::min<std::uint64_t>({count, FChunk, static_cast<std::uint64_t>(FData.size()) - FPosition});
+  if (n > 0 && FPosition + n > FGateAt) {
+    std::unique_lock<std::mutex> lock(FMutex);
+    FBlocked = true;
+    FChanged.notify_all();
+    FChanged.wait(lock, [this] { return FReleased; });
+  }
+  std::memcpy(buffer, FData.constData() + FPosition, n);
+  FPosition += n;
+  *bytesRead = static_cast<std::uint32_t>(n);
+  return S_OK;
+}
+
+bool TGateStream::WaitUntilBlocked(std::chrono::seconds timeout)
+{
+  std::unique_lock<std::mutex> lock(FMutex);
+  return FChanged.wait_for(lock, timeout, [this] { return FBlocked; });
+}
+
+void TGateStream::Release()
+{
+  {
+    std::lock_guard<std::mutex> lock(FMutex);
+    FReleased = true;
+  }
+  FChanged.notify_all();
 }
 
 } // namespace ardanto::test

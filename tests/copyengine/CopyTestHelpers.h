@@ -5,9 +5,14 @@
 
 #include "copyengine/ExtFileTools.h"
 
+#include <QByteArray>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 namespace ardanto::test {
 
@@ -28,5 +33,26 @@ QJsonObject PythonReadBack(const QString& kind, const QString& file, const QStri
 
 // Every name in a folder, hidden ones included.
 QStringList FolderEntries(const QString& path);
+
+// Delivers data chunk bytes at a time, but the read that would pass gateAt
+// blocks until Release(), as a device that stops answering does.
+class TGateStream : public IReadStream {
+public:
+  TGateStream(QByteArray data, std::uint64_t gateAt, std::uint32_t chunk);
+  HRESULT Read(void* buffer, std::uint32_t count, std::uint32_t* bytesRead) override;
+  // Whether a reader reached the gate within the time.
+  bool WaitUntilBlocked(std::chrono::seconds timeout);
+  void Release();
+
+private:
+  QByteArray FData;
+  std::uint64_t FGateAt;
+  std::uint32_t FChunk;
+  std::uint64_t FPosition = 0;
+  std::mutex FMutex;
+  std::condition_variable FChanged;
+  bool FBlocked = false;
+  bool FReleased = false;
+};
 
 } // namespace ardanto::test

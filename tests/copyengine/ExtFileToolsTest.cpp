@@ -16,10 +16,12 @@
 #include <zlib.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <dirent.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace ardanto;
@@ -473,6 +475,111 @@ TEST_F(CopyEngineTest, TimeStampsAndAttributes)
   }
 }
 
+// A private file stays private, and no copy is ever writable for everyone.
+TEST_F(CopyEngineTest, CopiesTakeTheSourceModeWithinTheUmask)
+{
+  struct TCase {
+    mode_t Umask;
+    std::uint32_t Source; // PosixMode; 0: the device does not say
+    mode_t Expected;
+  } cases[] = {
+      {000, 0, 0644},
+      {000, S_IFREG | 0600, 0600},
+      {000, S_IFREG | 0666, 0664},
+      {000, S_IFREG | 0751, 0751},
+      {000, S_IFREG | 04755, 0755},
+      {000, S_IFREG | 0444, 0444},
+      {077, 0, 0600},
+      {077, S_IFREG | 0644, 0600},
+      {077, S_IFREG | 0666, 0600},
+      {022, S_IFREG | 0640, 0640},
+  };
+  const QByteArray data("mode test");
+  for (const TKind kind : kAllKinds) {
+    for (const TCase& c : cases) {
+      SCOPED_TRACE(::testing::Message() << KindName(kind) << ", umask " << std::oct << c.Umask << ", source "
+                                        << c.Source);
+      TempDir dir;
+      TFileData source = MakeFileData(u"a.txt"_s, std::make_shared<TMemoryStream>(data), data.size());
+      source.FileAttr = FILE_ATTRIBUTE_NORMAL;
+      source.PosixMode = c.Source;
+      const QString dest = dir.File(u"a.txt"_s + Extension(kind));
+      const mode_t old = ::umask(c.Umask);
+      const TJobOutcome outcome = RunCopyJob(source, dest, OptionsFor(kind, true));
+      ::umask(old);
+      ASSERT_EQ(outcome.Code, 0) << outcome.Message.toStdString();
+      EXPECT_EQ(FileMode(dest) & 07777, c.Expected);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Waiting for a job, its progress, and giving up on it
+
+TEST_F(CopyEngineTest, WaitForWakesWhenTheJobEndsAndProgressIsReadable)
+{
+  const QByteArray data = RandomBytes(100000, 12);
+  for (const TKind kind : kAllKinds) {
+    SCOPED_TRACE(KindName(kind));
+    TempDir dir;
+    auto stream = std::make_shared<TGateStream>(data, 30000, 10000);
+    TWinCopyThread thread(MakeFileData(u"a.bin"_s, stream, data.size(), 10000), dir.File(u"a.bin"_s + Extension(kind)),
+                          nullptr, OptionsFor(kind, true), true);
+    EXPECT_EQ(thread.BytesCopied(), 0);
+    thread.Start();
+    ASSERT_TRUE(stream->WaitUntilBlocked(std::chrono::seconds(60)));
+    EXPECT_EQ(thread.BytesCopied(), 30000) << "counted chunk by chunk";
+    EXPECT_FALSE(thread.WaitFor(std::chrono::milliseconds(20)));
+    EXPECT_FALSE(thread.Done());
+
+    // The end wakes the waiter long before its time is up.
+    std::thread releaser([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      stream->Release();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(thread.WaitFor(std::chrono::minutes(10)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::minutes(5));
+    releaser.join();
+    EXPECT_EQ(thread.ErrorCode(), 0) << thread.SysErrorMsg().toStdString();
+    EXPECT_EQ(thread.BytesCopied(), data.size());
+  }
+}
+
+TEST_F(CopyEngineTest, AbandonedJobFreesItselfAndLeavesNoFile)
+{
+  const QByteArray data = RandomBytes(100000, 13);
+  for (const TKind kind : kAllKinds) {
+    SCOPED_TRACE(KindName(kind));
+    TempDir dir;
+    auto stream = std::make_shared<TGateStream>(data, 50000, 10000);
+    auto thread =
+        std::make_unique<TWinCopyThread>(MakeFileData(u"a.bin"_s, stream, data.size(), 10000),
+                                         dir.File(u"a.bin"_s + Extension(kind)), nullptr, OptionsFor(kind, true), true);
+    thread->Start();
+    ASSERT_TRUE(stream->WaitUntilBlocked(std::chrono::seconds(60)));
+    // Returns at once although the job is stuck.
+    TCopyThread::Abandon(std::move(thread));
+
+    // Once the source answers again, the job ends and frees itself, which
+    // lets go of the stream; what it wrote never takes the name.
+    stream->Release();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (stream.use_count() > 1 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(stream.use_count(), 1);
+    EXPECT_EQ(FolderEntries(dir.Path()), QStringList{});
+  }
+
+  // A job that never started goes at once.
+  auto stream = std::make_shared<TMemoryStream>(data);
+  auto idle = std::make_unique<TWinCopyThread>(MakeFileData(u"a.bin"_s, stream, data.size()), u"/nonexistent/a"_s,
+                                               nullptr, OptionsFor(TKind::Plain, true), true);
+  TCopyThread::Abandon(std::move(idle));
+  EXPECT_EQ(stream.use_count(), 1);
+  TCopyThread::Abandon(nullptr);
+}
+
 // ---------------------------------------------------------------------------
 // Failures: a code, a text, and no half-written file
 
@@ -546,8 +653,10 @@ TEST_F(CopyEngineTest, DestinationThatIsNoPlainFile)
 TEST_F(CopyEngineTest, SourceFailingInTheMiddle)
 {
   const QByteArray data = RandomBytes(1 << 20, 6);
-  const HRESULT status = HResultFromErrno(EIO);
-  const QString text = u"System error: "_s + QString::fromLocal8Bit(std::strerror(EIO)) + u" (0x80070005)"_s;
+  // EIO as a device reports it.
+  const HRESULT status = DeviceResultFromErrno(EIO);
+  const QString text =
+      u"System error: The request could not be performed because of an I/O device error. (0x8007045d)"_s;
   for (const TKind kind : kAllKinds) {
     for (const bool oldCopy : {false, true}) {
       SCOPED_TRACE(std::string(KindName(kind)) + (oldCopy ? " over an old copy" : " new"));
@@ -571,28 +680,69 @@ TEST_F(CopyEngineTest, SourceFailingInTheMiddle)
   }
 }
 
-TEST_F(CopyEngineTest, SourceEndingBeforeItsSize)
+// A device's size is a claim: whatever the stream delivers beyond or short of
+// it fails the copy, in every kind of job, and leaves no file.
+TEST_F(CopyEngineTest, SourceDeliveringAnotherSizeThanStated)
 {
   const QByteArray data = RandomBytes(3000, 8);
   TempDir sourceDir;
   const QString sourceFile = sourceDir.Write(u"source.bin"_s, data);
-  for (const TKind kind : kAllKinds) {
-    for (const bool fromFile : {false, true}) {
-      SCOPED_TRACE(std::string(KindName(kind)) + (fromFile ? " from a file" : " from memory"));
-      TempDir dir;
-      std::shared_ptr<IReadStream> stream;
-      if (fromFile)
-        stream = std::make_shared<TFileSourceStream>(sourceFile);
-      else
-        stream = std::make_shared<TMemoryStream>(data, 1000);
-      const TJobOutcome outcome = RunCopyJob(MakeFileData(u"a.bin"_s, stream, 5000),
-                                             dir.File(u"a.bin"_s + Extension(kind)), OptionsFor(kind, true));
-      ASSERT_TRUE(outcome.Done);
-      EXPECT_EQ(outcome.Code, ceReadSource | TypeOf(kind));
-      EXPECT_EQ(outcome.Message, u"The source delivered 3000 bytes instead of 5000."_s);
-      EXPECT_EQ(FolderEntries(dir.Path()), QStringList{});
+  // Stated larger than the data, smaller, and 0 (what some devices say of a
+  // file they cannot size).
+  for (const std::int64_t stated : {std::int64_t{5000}, std::int64_t{1000}, std::int64_t{0}}) {
+    for (const TKind kind : kAllKinds) {
+      for (const bool fromFile : {false, true}) {
+        SCOPED_TRACE(std::string(KindName(kind)) + (fromFile ? " from a file" : " from memory") + ", stated " +
+                     std::to_string(stated));
+        TempDir dir;
+        std::shared_ptr<IReadStream> stream;
+        if (fromFile)
+          stream = std::make_shared<TFileSourceStream>(sourceFile);
+        else
+          stream = std::make_shared<TMemoryStream>(data, 1000);
+        const TJobOutcome outcome = RunCopyJob(MakeFileData(u"a.bin"_s, stream, stated),
+                                               dir.File(u"a.bin"_s + Extension(kind)), OptionsFor(kind, true));
+        ASSERT_TRUE(outcome.Done);
+        EXPECT_EQ(outcome.Code, ceReadSource | TypeOf(kind));
+        EXPECT_EQ(outcome.Message, u"The source delivered 3000 bytes instead of %1."_s.arg(stated));
+        EXPECT_EQ(FolderEntries(dir.Path()), QStringList{});
+      }
     }
   }
+}
+
+// A failing device read is told in words, whichever layer's code it carries.
+TEST_F(CopyEngineTest, DeviceReadFailuresAreNamed)
+{
+  struct TCase {
+    HRESULT Status;
+    QString Text;
+  } cases[] = {
+      {static_cast<HRESULT>(0x8007045Du), u"The request could not be performed because of an I/O device error."_s},
+      {static_cast<HRESULT>(0x8007048Fu), u"The device is not connected."_s},
+      {static_cast<HRESULT>(0x80070005u), u"Access is denied."_s},
+      {static_cast<HRESULT>(0x800700AAu), u"The requested resource is in use."_s},
+      {HResultFromErrno(ENOSPC), QString::fromLocal8Bit(std::strerror(ENOSPC))},
+  };
+  const QByteArray data = RandomBytes(100000, 11);
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Text.toStdString());
+    TempDir dir;
+    auto stream = std::make_shared<TMemoryStream>(data, 30000);
+    stream->FailAfter(40000, c.Status);
+    const TJobOutcome outcome =
+        RunCopyJob(MakeFileData(u"a.bin"_s, stream, data.size()), dir.File(u"a.bin"_s), OptionsFor(TKind::Plain, true));
+    EXPECT_EQ(outcome.Code, ceReadSource | etCopy);
+    EXPECT_EQ(outcome.Message,
+              u"System error: "_s + c.Text + QString::asprintf(" (0x%.8x)", static_cast<std::uint32_t>(c.Status)));
+  }
+  // A code no one has a text for is shown as it is.
+  auto stream = std::make_shared<TMemoryStream>(data);
+  stream->FailAfter(0, static_cast<HRESULT>(0x80041234u));
+  TempDir dir;
+  const TJobOutcome outcome =
+      RunCopyJob(MakeFileData(u"a.bin"_s, stream, data.size()), dir.File(u"a.bin"_s), OptionsFor(TKind::GZip, true));
+  EXPECT_EQ(outcome.Message, u"System error: Error code = 0x80041234"_s);
 }
 
 TEST_F(CopyEngineTest, UnexpectedExceptionStillEndsTheJob)
