@@ -501,12 +501,65 @@ TEST_F(MainFormTest, LoadingATaskSelectsStoredFoldersAtAnyDepth)
   auto window = MakeWindow();
   window->tmStartTimerTimer();
   ASSERT_TRUE(window->LoadTask(task));
-  EXPECT_EQ(window->CurrentSettings().Dirs, (QStringList{u"Phone\\DCIM\\Camera"_s, u"Phone\\Music"_s}))
-      << "in the stored order";
   EXPECT_TRUE(window->ProgressLines().contains(u"  *** Directory not found: Phone\\Nowhere"_s))
       << window->ProgressLines().join(u'\n').toStdString();
-  QTreeWidgetItem* camera = Find<QTreeWidget>(*window, "tvFolders")->selectedItems().value(0);
-  ASSERT_NE(camera, nullptr);
-  EXPECT_EQ(camera->text(0), u"Camera"_s);
-  EXPECT_TRUE(camera->parent()->isExpanded()) << "the tree is opened down to it";
+  const QList<QTreeWidgetItem*> selected = Find<QTreeWidget>(*window, "tvFolders")->selectedItems();
+  QStringList names;
+  for (const QTreeWidgetItem* item : selected)
+    names << item->text(0);
+  names.sort();
+  EXPECT_EQ(names, (QStringList{u"Camera"_s, u"Music"_s}));
+  for (const QTreeWidgetItem* item : selected)
+    EXPECT_TRUE(item->parent()->isExpanded()) << "the tree is opened down to " << item->text(0).toStdString();
+  // The folder not found now stays in the task until the user picks folders.
+  EXPECT_EQ(window->CurrentSettings().Dirs,
+            (QStringList{u"Phone\\DCIM\\Camera"_s, u"Phone\\Nowhere"_s, u"Phone\\Music"_s}));
+}
+
+TEST_F(MainFormTest, ReloadKeepsTheLoadedTasksDeviceAndFolders)
+{
+  AddPhone();
+  TempDir tasks;
+  const QString task = tasks.Write(u"t.pkj"_s, "[Config]\nDeviceName=Fake Phone\nDirCount=2\n[Directories]\n"
+                                               "Dir00=Phone\\DCIM\\Camera\nDir01=Card\\Music\n");
+  const auto stored = [&task] {
+    const TUnicodeIniFile ini = TUnicodeIniFile::CreateForRead(task);
+    QStringList values{ini.ReadString(u"Config"_s, u"DeviceName"_s, {})};
+    for (int i = 0; i < ini.ReadInteger(u"Config"_s, u"DirCount"_s, 0); ++i)
+      values << ini.ReadString(u"Directories"_s, DirKey(i), {});
+    return values;
+  };
+  const QStringList whole{u"Fake Phone"_s, u"Phone\\DCIM\\Camera"_s, u"Card\\Music"_s};
+  auto window = MakeWindow();
+  window->tmStartTimerTimer();
+  ASSERT_TRUE(window->LoadTask(task));
+  auto* reload = Find<QPushButton>(*window, "btReload");
+
+  // Reload, change an option, save: the task keeps its device and folders,
+  // also the folder of the card that is not in the phone now.
+  reload->click();
+  Find<QRadioButton>(*window, "rbOverwrite1")->click();
+  window->SaveTask(task);
+  EXPECT_EQ(stored(), whole);
+
+  // The same while the phone is away.
+  FPlatform->Devices.clear();
+  reload->click();
+  EXPECT_EQ(window->Device(), nullptr);
+  Find<QRadioButton>(*window, "rbOverwrite2")->click();
+  window->SaveTask(task);
+  EXPECT_EQ(stored(), whole);
+
+  // Back again: Reload opens it with the task's folders selected.
+  AddPhone();
+  reload->click();
+  ASSERT_NE(window->Device(), nullptr);
+  QStringList selected;
+  for (QTreeWidgetItem* item : Find<QTreeWidget>(*window, "tvFolders")->selectedItems())
+    selected << item->text(0);
+  EXPECT_EQ(selected, QStringList{u"Camera"_s});
+
+  // A folder the user picks now replaces the task's folders.
+  Find<QTreeWidget>(*window, "tvFolders")->topLevelItem(0)->child(0)->setSelected(true);
+  EXPECT_EQ(window->CurrentSettings().Dirs, (QStringList{u"Phone\\DCIM\\Camera"_s, u"Phone"_s}));
 }

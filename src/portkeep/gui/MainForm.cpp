@@ -106,6 +106,19 @@ QString DeviceErrorText(HRESULT code)
   return _("Error code") + FormatText(u" = 0x%.8x"_s, {code});
 }
 
+// Marks the tree as being filled by the window, not changed by the user.
+class TFillingTree {
+public:
+  explicit TFillingTree(bool& flag) : FFlag(flag), FOld(flag) { FFlag = true; }
+  ~TFillingTree() { FFlag = FOld; }
+  TFillingTree(const TFillingTree&) = delete;
+  TFillingTree& operator=(const TFillingTree&) = delete;
+
+private:
+  bool& FFlag;
+  bool FOld;
+};
+
 // Children in alphabetical order, ignoring case.
 void SortChildren(QTreeWidgetItem* node)
 {
@@ -460,7 +473,7 @@ void TMainForm::BuildWindow()
 
   // Wiring.
   connect(tmStartTimer, &QTimer::timeout, this, [this] { Guard([this] { tmStartTimerTimer(); }); });
-  connect(btReload, &QPushButton::clicked, this, [this] { Guard([this] { LoadDeviceList(); }); });
+  connect(btReload, &QPushButton::clicked, this, [this] { Guard([this] { LoadDeviceList(QString(), true); }); });
   connect(lbDevices, &QListWidget::itemClicked, this,
           [this](QListWidgetItem* item) { Guard([this, item] { SelectDevice(lbDevices->row(item)); }); });
   connect(tvFolders, &QTreeWidget::itemExpanded, this,
@@ -476,6 +489,9 @@ void TMainForm::BuildWindow()
       if (!FSelectionOrder.contains(index))
         FSelectionOrder.append(index);
     }
+    // The user's own choice replaces the folders a task named.
+    if (!FFillingTree)
+      FKept.Valid = false;
   });
   tvFolders->installEventFilter(this);
   connect(lvFiles->header(), &QHeaderView::sectionClicked, this, &TMainForm::FileHeaderClicked);
@@ -637,12 +653,23 @@ void TMainForm::ReadControlsIntoSettings()
   FSettings.Compress = cbCompress->isChecked();
   FSettings.CompressAsZip = cbCompress->isChecked() && cbZip->isChecked();
   FSettings.Destination = cbxDestination->currentText();
-  FSettings.DeviceName = gbDevice->title();
-  FSettings.Dirs.clear();
+  if (FKept.Valid) {
+    FSettings.DeviceName = FKept.DeviceName;
+    FSettings.Dirs = FKept.Dirs;
+  } else {
+    FSettings.DeviceName = gbDevice->title();
+    FSettings.Dirs = SelectedPaths();
+  }
+}
+
+QStringList TMainForm::SelectedPaths() const
+{
+  QStringList paths;
   if (FDevice != nullptr) {
     for (TPortableDeviceObject* object : SelectedFolders())
-      FSettings.Dirs.append(object->Path());
+      paths.append(object->Path());
   }
+  return paths;
 }
 
 TTaskSettings TMainForm::CurrentSettings()
@@ -684,8 +711,13 @@ void TMainForm::SetRunning(bool running)
 
 void TMainForm::ForgetDevice()
 {
+  // What the tree shows is still what a task will name, also while the
+  // device is not shown.
+  if (FDevice != nullptr && !FKept.Valid)
+    FKept = {gbDevice->title(), SelectedPaths(), true};
   // The manager closes a device when it opens another one; the window must
   // not go on showing (or using) a closed device.
+  const TFillingTree filling(FFillingTree);
   FDevice = nullptr;
   tvFolders->clear();
   lvFiles->clear();
@@ -695,7 +727,7 @@ void TMainForm::ForgetDevice()
     value->clear();
 }
 
-void TMainForm::LoadDeviceList(const QString& header)
+void TMainForm::LoadDeviceList(const QString& header, bool autoSelect)
 {
   if (FRunning)
     return;
@@ -725,6 +757,21 @@ void TMainForm::LoadDeviceList(const QString& header)
   else
     line = FormatCount(_("%u portable devices found"), listed);
   AddLine(4, line);
+  if (!autoSelect)
+    return;
+  // The device of the task comes back with its folders; without a task's
+  // device, a lone device is the one the user wants.
+  int row = -1;
+  if (FKept.Valid && !FKept.DeviceName.isEmpty()) {
+    for (int i = 0; i < lbDevices->count() && row < 0; ++i) {
+      if (lbDevices->item(i)->text().compare(FKept.DeviceName, Qt::CaseInsensitive) == 0)
+        row = i;
+    }
+  } else if (lbDevices->count() == 1) {
+    row = 0;
+  }
+  if (row >= 0)
+    SelectDevice(row);
 }
 
 void TMainForm::SelectDevice(int row)
@@ -741,6 +788,12 @@ void TMainForm::SelectDevice(int row)
   AddLine(2, _("Selected: ") + FDevice->DeviceName());
   ReadTree(true);
   ShowTree();
+  if (FKept.Valid && FKept.DeviceName.compare(FDevice->DeviceName(), Qt::CaseInsensitive) == 0) {
+    SelectStoredFolders(FKept.Dirs);
+    return;
+  }
+  FKept.Valid = false;
+  const TFillingTree filling(FFillingTree);
   if (QTreeWidgetItem* top = tvFolders->topLevelItem(0)) {
     for (int i = 0; i < top->childCount(); ++i)
       top->child(i)->setSelected(true);
@@ -793,6 +846,7 @@ bool TMainForm::ReadTree(bool showErrors)
 
 void TMainForm::ShowTree()
 {
+  const TFillingTree filling(FFillingTree);
   QApplication::setOverrideCursor(Qt::WaitCursor);
   tvFolders->clear();
   FSelectionOrder.clear();
@@ -844,7 +898,10 @@ void TMainForm::NodeExpanded(QTreeWidgetItem* node)
   QList<int> selected;
   for (QTreeWidgetItem* item : tvFolders->selectedItems())
     selected.append(item->data(0, kIndexRole).toInt());
+  const qsizetype before = FSelectionOrder.size();
   FSelectionOrder.removeIf([&selected](int index) { return !selected.contains(index); });
+  if (!FFillingTree && FSelectionOrder.size() != before)
+    FKept.Valid = false;
 }
 
 void TMainForm::SelectStoredFolders(const QStringList& paths)
@@ -853,6 +910,7 @@ void TMainForm::SelectStoredFolders(const QStringList& paths)
   QTreeWidgetItem* top = tvFolders->topLevelItem(0);
   if (content == nullptr || top == nullptr)
     return;
+  const TFillingTree filling(FFillingTree);
   const TStoredFolders folders = ResolveStoredFolders(*content, paths);
   for (const QString& path : folders.Missing)
     AddLine(0, u"  *** "_s + FormatText(_("Directory not found: %s"), {path}));
@@ -1180,6 +1238,7 @@ bool TMainForm::LoadTask(const QString& fileName)
     for (int i = 0; i < top->childCount(); ++i)
       top->child(i)->setExpanded(true);
   }
+  FKept = {stored.DeviceName, stored.Dirs, true};
   SelectStoredFolders(stored.Dirs);
   bbShortcut->setEnabled(true);
   FTask.SetEditStatus(esSaved);

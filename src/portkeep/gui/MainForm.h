@@ -62,8 +62,9 @@ public:
   ardanto::TPortableDevice* Device() const { return FDevice; }
   // The start timer's work, callable at once (tests).
   void tmStartTimerTimer();
-  // Loads the device list (with a header line when not empty).
-  void LoadDeviceList(const QString& header = QString());
+  // Loads the device list (with a header line when not empty). With
+  // autoSelect, the device of the task or else a lone device is selected.
+  void LoadDeviceList(const QString& header = QString(), bool autoSelect = false);
   void SelectDevice(int row);
   bool LoadTask(const QString& fileName);
   void SaveTask(const QString& fileName);
@@ -109,6 +110,7 @@ private:
   void SelectStoredFolders(const QStringList& paths);
   void ShowFiles(QTreeWidgetItem* node);
   std::vector<ardanto::TPortableDeviceObject*> SelectedFolders() const;
+  QStringList SelectedPaths() const;
   void FileHeaderClicked(int column);
   void SortFiles();
 
@@ -161,6 +163,15 @@ private:
   int FSortColumn = 0;
   bool FSortAscending = true;
   QList<int> FSelectionOrder; // object indexes, in the order they were selected
+  // The device and folders a task names, kept from loading (or from the tree
+  // when its device goes) until the user chooses others: a reloaded list or
+  // a device that is away must not empty the task.
+  struct TKeptSelection {
+    QString DeviceName;
+    QStringList Dirs;
+    bool Valid = false;
+  } FKept;
+  bool FFillingTree = false; // selection changes come from the window, not the user
 
   // Controls.
   QLabel* laDevices;
