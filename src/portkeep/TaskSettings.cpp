@@ -238,7 +238,7 @@ void TTaskState::MarkChanged()
 }
 
 int TTaskState::AskSaveChanged(const std::function<TSaveAnswer(const QString& question)>& ask,
-                               const std::function<void()>& save)
+                               const std::function<bool()>& save)
 {
   if (FStatus != esChanged)
     return 0;
@@ -248,8 +248,7 @@ int TTaskState::AskSaveChanged(const std::function<TSaveAnswer(const QString& qu
   case TSaveAnswer::Cancel:
     return 2;
   case TSaveAnswer::Yes:
-    save();
-    return 0;
+    return save() ? 0 : 2;
   case TSaveAnswer::No:
     break;
   }

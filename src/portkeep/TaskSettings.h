@@ -104,10 +104,11 @@ public:
   void MarkChanged();
 
   // 0: go on; 1: there is no task file; 2: cancelled. ask puts the question
-  // "Save changed task to ...?"; save writes the task (and reports whether it
-  // was written).
+  // "Save changed task to ...?"; save writes the task and returns whether it
+  // was written. A task that could not be saved counts as cancelled: going
+  // on would lose the edits.
   int AskSaveChanged(const std::function<TSaveAnswer(const QString& question)>& ask,
-                     const std::function<void()>& save);
+                     const std::function<bool()>& save);
 
 private:
   QString FTaskName;

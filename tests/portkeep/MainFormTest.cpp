@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QDir>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -562,4 +563,34 @@ TEST_F(MainFormTest, ReloadKeepsTheLoadedTasksDeviceAndFolders)
   // A folder the user picks now replaces the task's folders.
   Find<QTreeWidget>(*window, "tvFolders")->topLevelItem(0)->child(0)->setSelected(true);
   EXPECT_EQ(window->CurrentSettings().Dirs, (QStringList{u"Phone\\DCIM\\Camera"_s, u"Phone"_s}));
+}
+
+TEST_F(MainFormTest, AFailedSaveLeavesTheTaskChangedAndTheWindowOpen)
+{
+  AddPhone();
+  auto window = MakeWindow();
+  window->tmStartTimerTimer();
+  window->SelectDevice(0);
+  const QString task = FDir.File(u"jobs/phone.pkj"_s);
+  window->SaveTask(task);
+  ASSERT_EQ(window->Task().EditStatus(), esSaved);
+  Find<QRadioButton>(*window, "rbOverwrite2")->click();
+  // The job folder turns into a file: nothing can be written below it.
+  ASSERT_TRUE(QDir(FDir.File(u"jobs"_s)).removeRecursively());
+  WriteFile(FDir.File(u"jobs"_s), "not a folder");
+
+  Answers = {ui::dbYes}; // save the changed task before closing
+  EXPECT_FALSE(window->close()) << "the edits are not lost";
+  EXPECT_EQ(Questions.value(0), u"Save changed task to \"phone.pkj\"?"_s);
+  EXPECT_EQ(Questions.size(), 2) << "the write error is shown";
+  EXPECT_EQ(window->Task().EditStatus(), esChanged);
+  EXPECT_TRUE(Find<QPushButton>(*window, "bbSave")->isEnabled());
+
+  // Save as into the same place: no shortcut for a file never written.
+  auto fresh = MakeWindow();
+  const QString other = FDir.File(u"jobs"_s) + u"/other.pkj"_s;
+  FResponders.File = [&](const ui::TFileRequest&) { return other; };
+  Find<QPushButton>(*fresh, "bbSaveAs")->click();
+  EXPECT_FALSE(Find<QPushButton>(*fresh, "bbShortcut")->isEnabled());
+  EXPECT_TRUE(fresh->Task().TaskName().isEmpty());
 }

@@ -211,16 +211,19 @@ TEST(TaskState, AskSaveChangedAnswers)
     QString TaskName;
     TEditStatus Status;
     TSaveAnswer Answer;
+    bool Writes; // whether saving succeeds
     int Result;
     bool Asked;
     bool Saved;
     TEditStatus After;
   } cases[] = {
-      {"unchanged", u"/j/a.pkj"_s, esSaved, TSaveAnswer::Yes, 0, false, false, esSaved},
-      {"cancel", u"/j/a.pkj"_s, esChanged, TSaveAnswer::Cancel, 2, true, false, esChanged},
-      {"yes", u"/j/a.pkj"_s, esChanged, TSaveAnswer::Yes, 0, true, true, esChanged},
-      {"no", u"/j/a.pkj"_s, esChanged, TSaveAnswer::No, 0, true, false, esSaved},
-      {"no without file", QString(), esChanged, TSaveAnswer::No, 1, true, false, esChanged},
+      {"unchanged", u"/j/a.pkj"_s, esSaved, TSaveAnswer::Yes, true, 0, false, false, esSaved},
+      {"cancel", u"/j/a.pkj"_s, esChanged, TSaveAnswer::Cancel, true, 2, true, false, esChanged},
+      {"yes", u"/j/a.pkj"_s, esChanged, TSaveAnswer::Yes, true, 0, true, true, esChanged},
+      {"yes, but the file cannot be written", u"/j/a.pkj"_s, esChanged, TSaveAnswer::Yes, false, 2, true, true,
+       esChanged},
+      {"no", u"/j/a.pkj"_s, esChanged, TSaveAnswer::No, true, 0, true, false, esSaved},
+      {"no without file", QString(), esChanged, TSaveAnswer::No, true, 1, true, false, esChanged},
   };
   for (const auto& c : cases) {
     TTaskState state;
@@ -233,7 +236,10 @@ TEST(TaskState, AskSaveChangedAnswers)
           asked = question;
           return c.Answer;
         },
-        [&] { saved = true; });
+        [&] {
+          saved = true;
+          return c.Writes;
+        });
     EXPECT_EQ(result, c.Result) << c.What;
     EXPECT_EQ(!asked.isEmpty(), c.Asked) << c.What;
     EXPECT_EQ(saved, c.Saved) << c.What;

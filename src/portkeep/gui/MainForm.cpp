@@ -1246,25 +1246,27 @@ bool TMainForm::LoadTask(const QString& fileName)
   return true;
 }
 
-void TMainForm::SaveTask(const QString& fileName)
+bool TMainForm::SaveTask(const QString& fileName)
 {
-  FTask.SetTaskName(fileName);
   ReadControlsIntoSettings();
   try {
     WriteTaskFile(fileName, FSettings);
-  } catch (const EWriteFileStreamError& e) {
+  } catch (const EArdantoError& e) {
+    // Not written: the task stays what it was, changed and under its old name.
     ui::ShowError(this, e.Message());
+    return false;
   }
+  FTask.SetTaskName(fileName);
   FTask.SetEditStatus(esSaved);
   UpdateTaskButtons();
+  return true;
 }
 
-void TMainForm::SaveTaskClicked()
+bool TMainForm::SaveTaskClicked()
 {
   if (FTask.TaskName().isEmpty())
-    SaveTaskAs();
-  else
-    SaveTask(FTask.TaskName());
+    return SaveTaskAs();
+  return SaveTask(FTask.TaskName());
 }
 
 bool TMainForm::SaveTaskAs()
@@ -1282,7 +1284,8 @@ bool TMainForm::SaveTaskAs()
     return false;
   if (GetExt(ExtractFileName(file)).isEmpty())
     file = AddExt(file, u"pkj"_s, 0);
-  SaveTask(file);
+  if (!SaveTask(file))
+    return false;
   SetCaption(DelExt(ExtractFileName(file)));
   bbShortcut->setEnabled(true);
   return true;
@@ -1301,7 +1304,7 @@ int TMainForm::AskSaveChanged()
           return TSaveAnswer::Cancel;
         }
       },
-      [this] { SaveTaskClicked(); });
+      [this] { return SaveTaskClicked(); });
 }
 
 void TMainForm::OpenTask()

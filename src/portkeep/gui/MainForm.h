@@ -67,7 +67,8 @@ public:
   void LoadDeviceList(const QString& header = QString(), bool autoSelect = false);
   void SelectDevice(int row);
   bool LoadTask(const QString& fileName);
-  void SaveTask(const QString& fileName);
+  // False when the file could not be written (the error is shown).
+  bool SaveTask(const QString& fileName);
   // The button: clears the progress box and runs.
   void StartBackup();
   void RunBackup();
@@ -131,7 +132,7 @@ private:
 
   // Task buttons and others.
   void OpenTask();
-  void SaveTaskClicked();
+  bool SaveTaskClicked();
   bool SaveTaskAs();
   int AskSaveChanged();
   void CreateShortcut();
