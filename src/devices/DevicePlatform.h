@@ -47,6 +47,7 @@ enum TPropertyKey : std::uint8_t {
   pkPowerLevel,       // unsigned 32-bit, percent (device object)
   pkPowerSource,      // unsigned 32-bit (device object)
   pkDeviceType,       // unsigned 32-bit (device object)
+  pkPosixMode,        // unsigned 32-bit, st_mode of a file; only where the device is a folder
 };
 
 enum TVarType : std::uint8_t { vtEmpty, vtString, vtGuid, vtDate, vtUInt32, vtUInt64, vtBool };
@@ -103,6 +104,13 @@ public:
   // prefers. The stream stays usable from any one thread at a time.
   virtual HRESULT GetStream(const QString& objectID, std::shared_ptr<IReadStream>& stream,
                             std::uint32_t& optimalBufferSize) = 0;
+  // S_OK while the device is still there and is the one that was opened;
+  // the reason otherwise. Asked after a failed read, to tell a bad file from
+  // a device that is gone; cheap, and never more than one short request.
+  virtual HRESULT CheckConnection() { return S_OK; }
+  // The local file or folder behind an object, for devices that are folders;
+  // empty for every other kind of device.
+  virtual QString LocalPath(const QString& /*objectID*/) { return {}; }
 };
 
 class IPlatformDevice {

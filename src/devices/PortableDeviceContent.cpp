@@ -127,6 +127,7 @@ int TPortableDeviceContent::AddObject(const QString& id, int parentIndex, bool& 
   const HRESULT hr = pContent->EnumObjects(id, children);
   if (FAILED(hr)) {
     FErrorObjects.AddError(id, static_cast<std::uint32_t>(hr));
+    FListErrors[index] = hr;
     children.reset();
     listed = false;
     return index;
@@ -142,6 +143,7 @@ bool TPortableDeviceContent::Refresh(TFindObjects ACallBack)
 {
   Clear();
   FErrorObjects.Clear();
+  FListErrors.clear();
   FFindCallback = std::move(ACallBack);
   struct TClearCallback {
     TFindObjects& Callback;
@@ -300,6 +302,11 @@ int TPortableDeviceContent::GetObjectIndexByPath(const QString& APath) const
 {
   const TPortableDeviceObject* object = GetObjectByPath(APath);
   return object != nullptr ? object->Index() : -1;
+}
+
+bool TPortableDeviceContent::DeviceConnected() const
+{
+  return SUCCEEDED(pContent->CheckConnection());
 }
 
 // ---------------------------------------------------------------------------
@@ -556,6 +563,9 @@ HRESULT TPortableDeviceObject::GetFileData(TFileData& AFileData, bool AGetStream
 
   if (ObjectType() == otFile) {
     AFileData.FileAttr = FILE_ATTRIBUTE_NORMAL;
+    TPropVariant mode;
+    if (SUCCEEDED(GetProperty(pkPosixMode, mode)) && mode.vt == vtUInt32)
+      AFileData.PosixMode = static_cast<std::uint32_t>(mode.UIntVal);
     if (AGetStream)
       return GetFileStream(AFileData.StreamData);
     return S_OK;
@@ -614,6 +624,17 @@ HRESULT TPortableDeviceObject::CopyToFile(const QString& AFilename) const
   if (FAILED(hr))
     ::unlink(temp.constData());
   return hr;
+}
+
+HRESULT TPortableDeviceObject::ListError() const
+{
+  const auto it = FContent->FListErrors.find(FIndex);
+  return it != FContent->FListErrors.end() ? it->second : S_OK;
+}
+
+QString TPortableDeviceObject::LocalPath() const
+{
+  return FContent->pContent->LocalPath(FObjectID);
 }
 
 QString TPortableDeviceObject::AddNameExtension(const QString& AFilename) const

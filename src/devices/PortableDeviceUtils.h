@@ -173,6 +173,12 @@ public:
   HRESULT CopyToFile(const QString& AFilename) const;
   // AFilename plus "." and ObjectExtension, when the name has no extension.
   QString AddNameExtension(const QString& AFilename) const;
+  // S_OK when the children of this object were listed; the failing code
+  // (as in the content's ErrorObjects) when they could not be.
+  HRESULT ListError() const;
+  // The local folder or file behind this object on a device that is a
+  // folder; empty on any other device.
+  QString LocalPath() const;
 
   const QString& ObjectID() const { return FObjectID; }
   int Index() const { return FIndex; }
@@ -249,6 +255,9 @@ public:
   int GetObjectIndexByPath(const QString& APath) const;
   const TErrorList& ErrorObjects() const { return FErrorObjects; }
   TPortableDevice* Device() const { return FDevice; }
+  // Whether the device is still there, the same one that was opened. After a
+  // failed read it tells a bad file from a device that is gone.
+  bool DeviceConnected() const;
 
 private:
   friend class TPortableDeviceObject;
@@ -269,6 +278,7 @@ private:
   mutable std::unordered_map<std::int32_t, TGuid> FOtherFormats;
   TFindObjects FFindCallback;
   TErrorList FErrorObjects;
+  std::unordered_map<std::int32_t, HRESULT> FListErrors; // the same, by object index
   // Identifier look-ups go through a hash of the case-folded identifier,
   // built on first use after each Refresh.
   mutable std::unordered_multimap<std::size_t, std::int32_t> FIDIndex;

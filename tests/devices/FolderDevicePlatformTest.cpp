@@ -31,15 +31,23 @@ void Link(const QString& target, const QString& link)
   ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()), 0);
 }
 
+using TFailCall = std::function<int(TFolderCall, const QString&)>;
+
 std::shared_ptr<IDevicePlatform> Platform(const QStringList& folders, const QString& gvfsRoot = QString(),
-                                          const QStringList& volumes = {})
+                                          const QStringList& volumes = {}, TFailCall failCall = {})
 {
   TFolderDeviceOptions options;
   options.UseEnvironment = false;
   options.Folders = folders;
   options.GvfsRoot = gvfsRoot.isEmpty() ? u"/nonexistent/gvfs"_s : gvfsRoot;
   options.RemovableVolumes = [volumes] { return volumes; };
+  options.FailCall = std::move(failCall);
   return CreateFolderDevicePlatform(options);
+}
+
+bool RunningAsRoot()
+{
+  return ::geteuid() == 0;
 }
 
 QString Listing(const TPortableDeviceManager& manager)
@@ -280,6 +288,198 @@ TEST(FolderDevices, FolderThatCannotBeListedIsAnErrorEntry)
   EXPECT_EQ(content->ErrorObjects().GetErrorCode(0), static_cast<std::uint32_t>(HResultFromErrno(ENOENT)));
   EXPECT_EQ(content->GetObjectByID(content->ErrorObjects().Strings(0))->DisplayName(), u"gone"_s);
   EXPECT_NE(content->GetObjectByPath(u"dev\\open\\b.txt"_s), nullptr);
+}
+
+// What cannot be read stays in the tree and fails where it is used. The
+// failures are those of a broken card and of missing permissions, played
+// through the test hook so that they happen for root too.
+TEST(FolderDevices, UnreadableNamesStayInTheTree)
+{
+  TempDir dir;
+  dir.Write(u"dev/DCIM/a.jpg"_s, "photo");
+  dir.Write(u"dev/DCIM/broken.jpg"_s, "cannot be examined");
+  dir.Write(u"dev/Locked/x.txt"_s, "cannot be listed");
+  dir.Write(u"dev/secret.txt"_s, "cannot be opened");
+  const TFailCall failures = [](TFolderCall call, const QString& path) {
+    if (call == fcStat && path == u"DCIM/broken.jpg"_s)
+      return EIO;
+    if (call == fcListFolder && path == u"Locked"_s)
+      return EACCES;
+    if (call == fcOpenFile && path == u"secret.txt"_s)
+      return EACCES;
+    return 0;
+  };
+  TPortableDeviceManager manager(Platform({dir.File(u"dev"_s)}, {}, {}, failures));
+  TPortableDeviceContent* content = manager.GetDevice(0)->Content();
+  EXPECT_FALSE(content->Refresh());
+  EXPECT_EQ(Tree(*content), u"dev (root)\n"
+                            u"dev\\DCIM (folder)\n"
+                            u"dev\\DCIM\\a.jpg (file)\n"
+                            u"dev\\DCIM\\broken.jpg (file)\n"
+                            u"dev\\Locked (folder)\n"
+                            u"dev\\secret.txt (file)"_s);
+
+  const TPortableDeviceObject* broken = content->GetObjectByPath(u"dev\\DCIM\\broken.jpg"_s);
+  TFileData data;
+  EXPECT_EQ(broken->GetFileData(data, true), E_DEVICE_IO);
+  EXPECT_EQ(data.FileName, u"broken.jpg"_s);
+  EXPECT_EQ(data.FileSize, 0) << "a size it does not have";
+  EXPECT_FALSE(data.StreamData.FileStream);
+  EXPECT_EQ(content->GetObjectByPath(u"dev\\secret.txt"_s)->GetFileData(data, true), E_ACCESSDENIED);
+  EXPECT_EQ(content->GetObjectByPath(u"dev\\DCIM\\a.jpg"_s)->GetFileData(data, true), S_OK);
+
+  const TPortableDeviceObject* locked = content->GetObjectByPath(u"dev\\Locked"_s);
+  EXPECT_EQ(locked->ListError(), E_ACCESSDENIED);
+  EXPECT_EQ(locked->ChildCount(), 0);
+  EXPECT_EQ(content->GetObjectByPath(u"dev\\DCIM"_s)->ListError(), S_OK);
+  ASSERT_EQ(content->ErrorObjects().Count(), 1);
+  EXPECT_EQ(content->ErrorObjects().Strings(0), locked->ObjectID());
+
+  // On a device whose top folders are storages, such a name is a storage
+  // that cannot be listed.
+  dir.Write(u"phone/device.ini"_s, "[Device]\nStorages=subfolders\n");
+  dir.Write(u"phone/Internal/a.txt"_s, "a");
+  dir.Write(u"phone/Card/b.txt"_s, "b");
+  TPortableDeviceManager phones(Platform({dir.File(u"phone"_s)}, {}, {}, [](TFolderCall call, const QString& path) {
+    return call == fcStat && path == u"Card"_s ? EIO : 0;
+  }));
+  TPortableDeviceContent* phone = phones.GetDevice(0)->Content();
+  EXPECT_FALSE(phone->Refresh());
+  EXPECT_EQ(phone->RootCount(), 2);
+  EXPECT_EQ(phone->GetObjectByPath(u"Card"_s)->ListError(), E_DEVICE_IO);
+  EXPECT_NE(phone->GetObjectByPath(u"Internal\\a.txt"_s), nullptr);
+}
+
+// The same with real permissions, which root does not feel.
+TEST(FolderDevices, PermissionsThatKeepTheUserOut)
+{
+  if (RunningAsRoot())
+    GTEST_SKIP() << "root reads files whatever their mode; UnreadableNamesStayInTheTree plays these failures";
+  TempDir dir;
+  const QString dev = dir.File(u"dev"_s);
+  dir.Write(u"dev/private.txt"_s, "mode 000");
+  dir.Write(u"dev/Closed/a.txt"_s, "in a folder of mode 000");
+  dir.Write(u"dev/NoSearch/b.txt"_s, "in a folder that can be read but not searched");
+  const auto mode = [](const QString& path, mode_t m) { ::chmod(QFile::encodeName(path).constData(), m); };
+  mode(dev + u"/private.txt"_s, 0);
+  mode(dev + u"/Closed"_s, 0);
+  mode(dev + u"/NoSearch"_s, 0444);
+  TPortableDeviceManager manager(Platform({dev}));
+  TPortableDeviceContent* content = manager.GetDevice(0)->Content();
+  EXPECT_FALSE(content->Refresh());
+  TFileData data;
+  EXPECT_EQ(content->GetObjectByPath(u"dev\\private.txt"_s)->GetFileData(data, true), E_ACCESSDENIED);
+  EXPECT_EQ(content->GetObjectByPath(u"dev\\Closed"_s)->ListError(), E_ACCESSDENIED);
+  const TPortableDeviceObject* hidden = content->GetObjectByPath(u"dev\\NoSearch\\b.txt"_s);
+  ASSERT_NE(hidden, nullptr) << "a name that cannot be examined is still listed";
+  EXPECT_EQ(hidden->GetFileData(data, true), E_ACCESSDENIED);
+  mode(dev + u"/Closed"_s, 0755);
+  mode(dev + u"/NoSearch"_s, 0755);
+}
+
+// A tree deeper than a path may be long is read to the bottom, one folder at
+// a time, and its files are read too.
+TEST(FolderDevices, TreeDeeperThanThePathLimit)
+{
+  TempDir dir;
+  const QByteArray root = QFile::encodeName(dir.File(u"dev"_s));
+  ASSERT_EQ(::mkdir(root.constData(), 0755), 0);
+  dir.Write(u"outside.txt"_s, "not on the device");
+  const QByteArray shallow = root + "/shallow.txt";
+  WriteFile(QFile::decodeName(shallow), "near the top");
+  // rm copes with any depth; QDir does not.
+  struct TRemove {
+    QByteArray Root;
+    ~TRemove() { ardanto::test::Run(u"rm"_s, {u"-rf"_s, QFile::decodeName(Root)}); }
+  } remove{root};
+
+  constexpr int kLevels = 250;
+  const QByteArray name = "level-with-a-longer-name";
+  int fd = ::open(root.constData(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  for (int i = 0; i < kLevels; ++i) {
+    ASSERT_EQ(::mkdirat(fd, name.constData(), 0755), 0) << i;
+    const int next = ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY);
+    ::close(fd);
+    fd = next;
+    ASSERT_GE(fd, 0) << i;
+  }
+  const QByteArray data = "at the bottom";
+  const int file = ::openat(fd, "bottom.txt", O_WRONLY | O_CREAT, 0640);
+  ASSERT_EQ(::write(file, data.constData(), data.size()), data.size());
+  ::close(file);
+  ASSERT_EQ(::symlinkat(QFile::encodeName(dir.File(u"outside.txt"_s)).constData(), fd, "outside-link.txt"), 0);
+  ASSERT_EQ(::symlinkat(shallow.constData(), fd, "shallow-link.txt"), 0);
+  ::close(fd);
+
+  TPortableDeviceManager manager(Platform({dir.File(u"dev"_s)}));
+  TPortableDeviceContent* content = manager.GetDevice(0)->Content();
+  EXPECT_TRUE(content->Refresh());
+  EXPECT_EQ(content->ErrorObjects().Count(), 0);
+  EXPECT_EQ(content->FolderCount(), kLevels);
+  QStringList parts{u"dev"_s};
+  for (int i = 0; i < kLevels; ++i)
+    parts << QString::fromLatin1(name);
+  const QString deepest = parts.join(u'\\');
+  ASSERT_GT(deepest.size(), 4096);
+  const TPortableDeviceObject* folder = content->GetObjectByPath(deepest);
+  ASSERT_NE(folder, nullptr);
+  QStringList names;
+  for (int i = 0; i < folder->ChildCount(); ++i)
+    names << folder->GetChild(i)->DisplayName();
+  EXPECT_EQ(names, (QStringList{u"bottom.txt"_s, u"shallow-link.txt"_s})) << "a link out of the device stays out";
+
+  for (const auto& [leaf, expected] : {std::pair{u"bottom.txt"_s, data}, {u"shallow-link.txt"_s, "near the top"}}) {
+    TFileData fileData;
+    ASSERT_EQ(content->GetObjectByPath(deepest + u'\\' + leaf)->GetFileData(fileData, true), S_OK)
+        << leaf.toStdString();
+    HRESULT last = E_FAIL;
+    EXPECT_EQ(ReadStream(*fileData.StreamData.FileStream, last), expected);
+    EXPECT_EQ(last, S_OK);
+  }
+}
+
+// The device folder moved away, or another folder in its place, is a
+// device that is gone.
+TEST(FolderDevices, ConnectedWhileTheSameFolderIsThere)
+{
+  TempDir dir;
+  dir.Write(u"dev/a.txt"_s, "a");
+  const QString dev = dir.File(u"dev"_s);
+  TPortableDeviceManager manager(Platform({dev}));
+  TPortableDeviceContent* content = manager.GetDevice(0)->Content();
+  ASSERT_TRUE(content->Refresh());
+  EXPECT_TRUE(content->DeviceConnected());
+  ASSERT_TRUE(QFile::rename(dev, dir.File(u"away"_s)));
+  EXPECT_FALSE(content->DeviceConnected());
+  ASSERT_TRUE(QFile::rename(dir.File(u"away"_s), dev));
+  EXPECT_TRUE(content->DeviceConnected()) << "back again";
+  ASSERT_TRUE(QFile::rename(dev, dir.File(u"away"_s)));
+  ASSERT_TRUE(QDir().mkpath(dev));
+  EXPECT_FALSE(content->DeviceConnected()) << "a new folder of that name is another device";
+  TFileStreamData stream;
+  EXPECT_TRUE(FAILED(content->GetObjectByPath(u"dev\\a.txt"_s)->GetFileStream(stream)));
+}
+
+TEST(FolderDevices, LocalPathsAndModesOfTheObjects)
+{
+  TempDir dir;
+  const QString a = dir.Write(u"dev/DCIM/a.jpg"_s, "a");
+  ::chmod(QFile::encodeName(a).constData(), 0640);
+  const QString dev = dir.File(u"dev"_s);
+  TPortableDeviceManager manager(Platform({dev}));
+  TPortableDeviceContent* content = manager.GetDevice(0)->Content();
+  ASSERT_TRUE(content->Refresh());
+  EXPECT_EQ(content->DeviceObject()->LocalPath(), dev);
+  EXPECT_EQ(content->GetObjectByPath(u"dev"_s)->LocalPath(), dev) << "the folder is the one storage";
+  EXPECT_EQ(content->GetObjectByPath(u"dev\\DCIM"_s)->LocalPath(), dev + u"/DCIM"_s);
+  const TPortableDeviceObject* file = content->GetObjectByPath(u"dev\\DCIM\\a.jpg"_s);
+  EXPECT_EQ(file->LocalPath(), a);
+  TFileData data;
+  ASSERT_EQ(file->GetFileData(data, false), S_OK);
+  EXPECT_EQ(data.PosixMode, static_cast<std::uint32_t>(S_IFREG | 0640));
+  ASSERT_EQ(content->GetObjectByPath(u"dev\\DCIM"_s)->GetFileData(data, false), S_OK);
+  EXPECT_EQ(data.PosixMode, 0u) << "folders are not copied";
 }
 
 TEST(FolderDevices, VanishedDeviceCannotBeOpened)

@@ -10,6 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 using namespace ardanto;
@@ -421,6 +424,67 @@ TEST_F(MtpTest, PullStreamOfAClosedDeviceFails)
   std::uint32_t got = 99;
   EXPECT_EQ(stream->Read(buffer, sizeof(buffer), &got), E_DEVICE_NOT_CONNECTED);
   EXPECT_EQ(got, 0u);
+}
+
+TEST_F(MtpTest, ConnectionIsAskedOfTheDevice)
+{
+  fakemtp::Device& d = AddPhone();
+  TPortableDeviceContent* content = Browse();
+  ASSERT_NE(content, nullptr);
+  EXPECT_TRUE(content->DeviceConnected());
+  d.Gone = true;
+  EXPECT_FALSE(content->DeviceConnected());
+  d.Gone = false;
+  EXPECT_TRUE(content->DeviceConnected());
+  EXPECT_EQ(content->GetObjectByPath(u"Internal shared storage\\notes.txt"_s)->LocalPath(), QString());
+  Manager.reset();
+
+  // A locked phone shows no storages and answers like a gone one: no reason
+  // to give up on it.
+  fakemtp::Reset();
+  AddPhone().Storages.clear();
+  content = Browse();
+  EXPECT_TRUE(content->DeviceConnected());
+}
+
+// A copy given up on may leave a call stuck in libmtp, with the lock held.
+TEST_F(MtpTest, StuckCallHoldsUpNeitherTheCheckNorTheClose)
+{
+  Options.ProbeWait = std::chrono::milliseconds(100);
+  Options.CloseWait = std::chrono::milliseconds(100);
+  fakemtp::Device& d = AddPhone();
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool inside = false;
+  bool released = false;
+  d.DuringRead = [&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    inside = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return released; });
+  };
+  TPortableDeviceContent* content = Browse();
+  ASSERT_NE(content, nullptr);
+  const auto stream = Stream(*content, u"Internal shared storage\\DCIM\\Camera\\IMG_0001.jpg"_s);
+  ASSERT_TRUE(stream);
+  HRESULT last = S_OK;
+  std::thread reader([&] { ReadAll(*stream, last); });
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(60), [&] { return inside; }));
+  }
+
+  EXPECT_FALSE(content->DeviceConnected());
+  Manager.reset(); // closes the device without waiting for the stuck call
+  EXPECT_EQ(fakemtp::Stats().Releases, 0);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    released = true;
+  }
+  changed.notify_all();
+  reader.join();
+  EXPECT_EQ(last, E_DEVICE_NOT_CONNECTED) << "the device is not used again";
+  EXPECT_EQ(fakemtp::Stats().Overlaps, 0);
 }
 
 } // namespace

@@ -145,18 +145,20 @@ TEST_F(ContentTest, ListingFailuresBelowTheTop)
     bool Result;
     const char16_t* Ids;
     int Errors;
+    const char16_t* Failing; // the object whose ListError() tells the failure
+    HRESULT Code;
   };
   const Case cases[] = {
     {"a folder that cannot be listed is kept, without children",
      [](ContentTest& t) { t.Object(u"f2"_s).EnumResult = E_ACCESSDENIED; }, false,
-     u"DEVICE s1 f1 f2 f3 m1 s2 t1", 1},
+     u"DEVICE s1 f1 f2 f3 m1 s2 t1", 1, u"f2", E_ACCESSDENIED},
     {"a listing that succeeds with S_FALSE gives no children and no error",
-     [](ContentTest& t) { t.Object(u"f1"_s).EnumResult = S_FALSE; }, true, u"DEVICE s1 f1 f3 m1 s2 t1", 0},
+     [](ContentTest& t) { t.Object(u"f1"_s).EnumResult = S_FALSE; }, true, u"DEVICE s1 f1 f3 m1 s2 t1", 0, u"", S_OK},
     {"a failing Next ends the listing quietly",
-     [](ContentTest& t) { t.Object(u"s1"_s).NextFailsAfter = 0; }, true, u"DEVICE s1 s2 t1", 0},
+     [](ContentTest& t) { t.Object(u"s1"_s).NextFailsAfter = 0; }, true, u"DEVICE s1 s2 t1", 0, u"", S_OK},
     {"files are asked too, and may fail",
      [](ContentTest& t) { t.Object(u"m1"_s).EnumResult = E_FAIL; }, false,
-     u"DEVICE s1 f1 f2 p1 p2 f3 m1 s2 t1", 1},
+     u"DEVICE s1 f1 f2 p1 p2 f3 m1 s2 t1", 1, u"m1", E_FAIL},
   };
   for (const Case& c : cases) {
     Build();
@@ -166,7 +168,35 @@ TEST_F(ContentTest, ListingFailuresBelowTheTop)
     EXPECT_EQ(result, c.Result) << c.What;
     EXPECT_EQ(Ids(*content), QString::fromUtf16(c.Ids)) << c.What;
     EXPECT_EQ(content->ErrorObjects().Count(), c.Errors) << c.What;
+    for (int i = 0; i < content->ObjectCount(); ++i) {
+      const TPortableDeviceObject* object = content->GetObject(i);
+      EXPECT_EQ(object->ListError(), object->ObjectID() == QString::fromUtf16(c.Failing) ? c.Code : S_OK)
+          << c.What << ": " << object->ObjectID().toStdString();
+    }
   }
+  // A new reading forgets the old failures.
+  Build();
+  Object(u"f2"_s).EnumResult = E_ACCESSDENIED;
+  TPortableDeviceContent* content = Read();
+  EXPECT_EQ(content->GetObjectByID(u"f2"_s)->ListError(), E_ACCESSDENIED);
+  Object(u"f2"_s).EnumResult = S_OK;
+  EXPECT_TRUE(content->Refresh());
+  EXPECT_EQ(content->GetObjectByID(u"f2"_s)->ListError(), S_OK);
+}
+
+TEST_F(ContentTest, ConnectionAsTheDeviceTellsIt)
+{
+  TPortableDeviceContent* content = Read();
+  EXPECT_TRUE(content->DeviceConnected());
+  for (const HRESULT gone : {E_DEVICE_NOT_CONNECTED, E_DEVICE_IO}) {
+    Phone().ConnectionResult = gone;
+    EXPECT_FALSE(content->DeviceConnected());
+  }
+  Phone().ConnectionResult = S_OK;
+  EXPECT_TRUE(content->DeviceConnected());
+  // Nothing on this device is a local file or folder.
+  EXPECT_EQ(content->GetObjectByID(u"p1"_s)->LocalPath(), QString());
+  EXPECT_EQ(content->DeviceObject()->LocalPath(), QString());
 }
 
 TEST_F(ContentTest, NextFailingAfterTheFirstBatchKeepsThatBatch)
@@ -392,6 +422,7 @@ TEST_F(ContentTest, FileDataForTheCopyEngine)
   const TFileTime expected = DateTimeUtcToFileTime(LocalToUtc(43000.25));
   EXPECT_EQ(data.TimeStamps.LastWriteTime, expected);
   EXPECT_EQ(data.TimeStamps.LastAccessTime, expected);
+  EXPECT_EQ(data.PosixMode, 0u) << "the device does not say";
   EXPECT_EQ(data.StreamData.BufferSize, 3u);
   ASSERT_TRUE(data.StreamData.FileStream);
 

@@ -20,8 +20,17 @@ Counters& Stats()
   return counters;
 }
 
+// Devices opened and not yet released.
+std::vector<LIBMTP_mtpdevice_t*>& OpenDevices()
+{
+  static std::vector<LIBMTP_mtpdevice_t*> open;
+  return open;
+}
+
 void Reset()
 {
+  while (!OpenDevices().empty())
+    LIBMTP_Release_Device(OpenDevices().back());
   Devices().clear();
   Counters& c = Stats();
   c.Overlaps = 0;
@@ -178,6 +187,7 @@ LIBMTP_mtpdevice_t* LIBMTP_Open_Raw_Device_Uncached(LIBMTP_raw_device_t* raw)
       *tail = extension;
       tail = &extension->next;
     }
+    OpenDevices().push_back(device);
     return device;
   }
   return nullptr;
@@ -187,6 +197,7 @@ void LIBMTP_Release_Device(LIBMTP_mtpdevice_t* device)
 {
   CallGuard guard;
   ++Stats().Releases;
+  std::erase(OpenDevices(), device);
   FreeErrors(device);
   FreeStorages(device);
   LIBMTP_device_extension_t* extension = device->extensions;
@@ -265,8 +276,8 @@ int LIBMTP_Get_Storage(LIBMTP_mtpdevice_t* device, int const)
   CallGuard guard;
   FreeStorages(device);
   const Device* d = DeviceOf(device);
-  if (d->Storages.empty())
-    return -1; // as libmtp: no storage is a failure without an error
+  if (d->Storages.empty() || d->Gone)
+    return -1; // as libmtp: no storage, or no answer, is a failure without an error
   LIBMTP_devicestorage_t** tail = &device->storage;
   LIBMTP_devicestorage_t* previous = nullptr;
   for (const Storage& s : d->Storages) {
@@ -340,6 +351,12 @@ int LIBMTP_GetPartialObject(LIBMTP_mtpdevice_t* device, uint32_t const id, uint6
   *data = nullptr;
   *size = 0;
   Device& d = *DeviceOf(device);
+  if (d.DuringRead)
+    d.DuringRead();
+  if (d.Gone) {
+    PushError(device, LIBMTP_ERROR_USB_LAYER, "no device");
+    return -1;
+  }
   const Object* object = FindObject(d, id);
   if (!d.PartialReads || object == nullptr || (offset > 0xFFFFFFFFu && !d.Offsets64)) {
     PushError(device, LIBMTP_ERROR_GENERAL, "partial read refused");

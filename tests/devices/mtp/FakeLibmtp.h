@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <utility>
@@ -58,6 +59,8 @@ struct Device {
   bool ShortLastChunk = false; // the last chunk comes one byte short
   std::int64_t FailAtOffset = -1; // reading fails when reaching this offset
   TopParent Top = tpAllOnes;
+  bool Gone = false;                   // unplugged: requests fail without an error of libmtp's own
+  std::function<void()> DuringRead;    // called inside each partial read: a test may block there
   std::set<std::uint32_t> FailListing; // folder ids (0xFFFFFFFF: a storage's top) whose listing fails
   std::vector<std::pair<std::uint32_t, std::uint32_t>> ExtraChildren; // (parent, child) listed again
 };
@@ -76,7 +79,7 @@ struct Counters {
 
 std::vector<Device>& Devices();
 Counters& Stats();
-// Forgets all devices and counts (no device may be open).
+// Forgets all devices and counts; frees devices left open.
 void Reset();
 unsigned char DataByte(const Object& object, std::uint64_t offset);
 

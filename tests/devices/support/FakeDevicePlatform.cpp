@@ -14,12 +14,15 @@ const QString kDevice = u"DEVICE"_s;
 class TFakeStream : public IReadStream {
 public:
   explicit TFakeStream(const TFakeObject& object)
-    : FData(object.Data), FFailAt(object.FailReadAt), FFailure(object.ReadFailure), FEndAt(object.EndEarlyAt)
+    : FData(object.Data), FFailAt(object.FailReadAt), FFailure(object.ReadFailure), FEndAt(object.EndEarlyAt),
+      FBeforeRead(object.BeforeRead)
   {
   }
 
   HRESULT Read(void* buffer, std::uint32_t count, std::uint32_t* bytesRead) override
   {
+    if (FBeforeRead)
+      FBeforeRead();
     qint64 end = FData.size();
     if (FEndAt >= 0)
       end = std::min(end, FEndAt);
@@ -43,6 +46,7 @@ private:
   qint64 FFailAt;
   HRESULT FFailure;
   qint64 FEndAt;
+  std::function<void()> FBeforeRead;
 };
 
 class TFakeEnum : public IPlatformObjectEnum {
@@ -126,6 +130,12 @@ public:
     stream = std::make_shared<TFakeStream>(*object);
     optimalBufferSize = object->BufferSize;
     return S_OK;
+  }
+
+  HRESULT CheckConnection() override
+  {
+    const TFakeDevice* device = FPlatform->FindDevice(FDeviceID);
+    return device != nullptr ? device->ConnectionResult : E_DEVICE_NOT_CONNECTED;
   }
 
 private:

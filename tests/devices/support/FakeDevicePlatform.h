@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -35,6 +36,9 @@ struct TFakeObject {
   qint64 FailReadAt = -1;                  // a read that reaches this offset fails
   HRESULT ReadFailure = E_DEVICE_IO;
   qint64 EndEarlyAt = -1;                  // the stream ends here, before the data does
+  // Called on the reader's thread before every read: a test can block in it
+  // to play a device that stops answering.
+  std::function<void()> BeforeRead;
 };
 
 struct TFakeDevice {
@@ -47,6 +51,7 @@ struct TFakeDevice {
   QString OpenDetail;
   HRESULT ContentResult = S_OK;
   HRESULT CloseResult = S_OK;
+  HRESULT ConnectionResult = S_OK;        // what a check of the connection finds
   std::map<QString, TFakeObject> Objects; // by exact identifier
 };
 

@@ -214,9 +214,15 @@ struct TEntry {
   std::int64_t MTime = 0;         // nanoseconds since 1970
   std::uint32_t NameOffset = 0;   // in the name arena; the device and a folder-wide storage have none
   std::uint32_t Parent = 0;
-  std::uint32_t Folder = 0;       // all but files: their TFolder
+  union {
+    std::uint32_t Folder = 0; // all but files: their TFolder
+    std::uint32_t Mode;       // files: st_mode
+  };
   std::uint16_t NameLength = 0;
   TEntryKind Kind = ekFile;
+  // errno of a name that could not be examined. It stays in the tree, so
+  // that reading (a file) or listing it (a storage) fails with this.
+  std::uint8_t Error = 0;
 };
 
 struct TFolder {
@@ -245,7 +251,10 @@ private:
 
 class TFolderContent : public IPlatformContent, public std::enable_shared_from_this<TFolderContent> {
 public:
-  explicit TFolderContent(QString root) : FRoot(std::move(root)), FRootBytes(QFile::encodeName(FRoot)) {}
+  TFolderContent(QString root, std::function<int(TFolderCall, const QString&)> failCall)
+    : FRoot(std::move(root)), FRootBytes(QFile::encodeName(FRoot)), FFailCall(std::move(failCall))
+  {
+  }
 
   // Takes a new snapshot of the device: its identity and its storages.
   HRESULT Reset();
@@ -255,6 +264,8 @@ public:
   HRESULT CanWriteProperty(const QString& objectID, TPropertyKey key, bool& canWrite) override;
   HRESULT GetStream(const QString& objectID, std::shared_ptr<IReadStream>& stream,
                     std::uint32_t& optimalBufferSize) override;
+  HRESULT CheckConnection() override;
+  QString LocalPath(const QString& objectID) override;
 
   QString IDOf(std::uint32_t index) const;
 
@@ -262,7 +273,17 @@ private:
   bool ParseID(const QString& id, std::uint32_t& index) const;
   QByteArray PathOf(std::uint32_t index) const;
   HRESULT List(std::uint32_t index);
+  // A folder of the tree opened for reading, or -1 with errno.
+  int OpenFolder(std::uint32_t index) const;
+  int OpenRoot() const;
+  // Opens a listed file for reading: the descriptor, or -1 with errno.
+  int OpenFile(std::uint32_t index) const;
   bool IsInside(const QByteArray& realPath) const;
+  // Whether what a descriptor leads to lies inside the device folder.
+  bool IsInsideFd(int fd) const;
+  bool IsRoot(const struct stat& status) const { return status.st_dev == FRootDevice && status.st_ino == FRootInode; }
+  // The failure a test wants for this call, or 0.
+  int InjectedFailure(TFolderCall call, std::uint32_t index, QByteArrayView childName = {}) const;
   bool IsAncestorFolder(std::uint32_t index, dev_t device, ino_t inode) const;
   QByteArrayView RawName(const TEntry& entry) const
   {
@@ -274,7 +295,10 @@ private:
 
   QString FRoot;
   QByteArray FRootBytes;
+  std::function<int(TFolderCall, const QString&)> FFailCall;
   QByteArray FRootReal;
+  dev_t FRootDevice = 0; // the device folder as it was opened
+  ino_t FRootInode = 0;
   TFolderDeviceInfo FInfo;
   std::vector<TEntry> FEntries;
   std::vector<TFolder> FFolders;
@@ -369,10 +393,12 @@ TEntry& TFolderContent::AddEntry(std::uint32_t parent, TEntryKind kind, const st
   entry.NameOffset = static_cast<std::uint32_t>(FNames.size());
   entry.NameLength = static_cast<std::uint16_t>(name.size());
   FNames.insert(FNames.end(), name.begin(), name.end());
-  if (kind == ekFile)
+  if (kind == ekFile) {
     entry.Size = status.st_size;
-  else
+    entry.Mode = static_cast<std::uint32_t>(status.st_mode);
+  } else {
     entry.Folder = AddFolder(status);
+  }
   FEntries.push_back(entry);
   return FEntries.back();
 }
@@ -394,6 +420,8 @@ HRESULT TFolderContent::Reset()
     return DeviceResultFromErrno(errno);
   FRootReal = real;
   std::free(real);
+  FRootDevice = st.st_dev;
+  FRootInode = st.st_ino;
 
   AddEntry(0, ekDevice, st, {});
   if (FInfo.SubfolderStorages)
@@ -406,17 +434,102 @@ HRESULT TFolderContent::Reset()
   return S_OK;
 }
 
+int TFolderContent::InjectedFailure(TFolderCall call, std::uint32_t index, QByteArrayView childName) const
+{
+  if (!FFailCall)
+    return 0;
+  QByteArray relative = PathOf(index).mid(FRootBytes.size());
+  if (!childName.isEmpty())
+    relative += '/' + childName.toByteArray();
+  if (relative.startsWith('/'))
+    relative.remove(0, 1);
+  return FFailCall(call, QFile::decodeName(relative));
+}
+
+int TFolderContent::OpenRoot() const
+{
+  const int fd = ::open(FRootBytes.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0)
+    return -1;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !IsRoot(st)) {
+    ::close(fd);
+    errno = ENOENT; // another folder in its place: the device is gone
+    return -1;
+  }
+  return fd;
+}
+
+int TFolderContent::OpenFolder(std::uint32_t index) const
+{
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  const QByteArray path = PathOf(index);
+  if (path.size() < PATH_MAX)
+    return ::open(path.constData(), kFlags);
+  // Too long for one call: one folder at a time from the device folder.
+  std::vector<std::uint32_t> chain;
+  for (std::uint32_t i = index; i != 0; i = FEntries[i].Parent)
+    if (FEntries[i].NameLength > 0)
+      chain.push_back(i);
+  int fd = OpenRoot();
+  for (auto it = chain.rbegin(); it != chain.rend() && fd >= 0; ++it) {
+    const QByteArray name = RawName(FEntries[*it]).toByteArray();
+    const int next = ::openat(fd, name.constData(), kFlags);
+    const int error = errno;
+    ::close(fd);
+    fd = next;
+    errno = error;
+  }
+  return fd;
+}
+
+bool TFolderContent::IsInsideFd(int fd) const
+{
+  char opened[PATH_MAX + 1];
+  const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+  const ssize_t n = ::readlink(self.constData(), opened, PATH_MAX);
+  if (n > 0 && n < PATH_MAX)
+    return IsInside(QByteArray(opened, n));
+  // Too long for the kernel to name: a folder is inside when the device
+  // folder is among its parents. A file that deep cannot be checked.
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode))
+    return false;
+  int current = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  bool inside = false;
+  for (int steps = 0; current >= 0 && steps < 1'000'000; ++steps) {
+    if (IsRoot(st)) {
+      inside = true;
+      break;
+    }
+    const int parent = ::openat(current, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    struct stat up {};
+    const bool moved = parent >= 0 && ::fstat(parent, &up) == 0 && (up.st_dev != st.st_dev || up.st_ino != st.st_ino);
+    ::close(current);
+    current = parent;
+    if (!moved)
+      break; // at "/" without passing the device folder
+    st = up;
+  }
+  if (current >= 0)
+    ::close(current);
+  return inside;
+}
+
 HRESULT TFolderContent::List(std::uint32_t index)
 {
   if (FFolders[FEntries[index].Folder].Listed)
     return S_OK;
-  const QByteArray path = PathOf(index);
+  if (FEntries[index].Error != 0)
+    return DeviceResultFromErrno(FEntries[index].Error);
   const TEntryKind kind = FEntries[index].Kind;
   const bool atRoot = kind == ekDevice || (kind == ekStorage && FEntries[index].NameLength == 0);
   // Below the device itself only folders count: each is a storage.
   const bool storages = kind == ekDevice;
 
-  const int dirHandle = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (const int injected = InjectedFailure(fcListFolder, index))
+    return DeviceResultFromErrno(injected);
+  const int dirHandle = OpenFolder(index);
   if (dirHandle < 0)
     return DeviceResultFromErrno(errno);
   DIR* dir = ::fdopendir(dirHandle);
@@ -429,6 +542,7 @@ HRESULT TFolderContent::List(std::uint32_t index)
   struct TItem {
     QByteArray Name;
     struct stat Status;
+    int Error; // the name could not be examined
   };
   std::vector<TItem> items;
   int readError = 0;
@@ -445,18 +559,27 @@ HRESULT TFolderContent::List(std::uint32_t index)
     if (atRoot && std::strcmp(name, "device.ini") == 0)
       continue;
     struct stat st {};
-    if (::fstatat(dirHandle, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-      continue;
-    if (S_ISLNK(st.st_mode)) {
+    int error = InjectedFailure(fcStat, index, QByteArrayView(name));
+    if (error == 0 && ::fstatat(dirHandle, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+      error = errno;
+    if (error == 0 && S_ISLNK(st.st_mode)) {
       // Followed only while the target stays inside the device folder.
-      const QByteArray full = path + '/' + name;
-      char* real = ::realpath(full.constData(), nullptr);
-      if (real == nullptr)
-        continue; // dangling, or a loop of links
-      const QByteArray target(real);
-      std::free(real);
-      if (!IsInside(target) || ::stat(target.constData(), &st) != 0)
-        continue;
+      const int target = ::openat(dirHandle, name, O_PATH | O_CLOEXEC);
+      if (target < 0 && (errno == ENOENT || errno == ELOOP))
+        continue; // dangling, or a loop of links: nothing to back up
+      if (target < 0) {
+        error = errno;
+      } else {
+        const bool inside = IsInsideFd(target) && ::fstat(target, &st) == 0;
+        ::close(target);
+        if (!inside)
+          continue;
+      }
+    }
+    if (error != 0) {
+      // Unreadable is not absent: the name stays, and fails when it is used.
+      items.push_back(TItem{QByteArray(name), {}, error});
+      continue;
     }
     if (S_ISDIR(st.st_mode)) {
       // A folder that is its own ancestor (through a link or a bind mount)
@@ -466,7 +589,7 @@ HRESULT TFolderContent::List(std::uint32_t index)
     } else if (!S_ISREG(st.st_mode) || storages) {
       continue; // pipes, sockets and devices have no data to back up
     }
-    items.push_back(TItem{QByteArray(name), st});
+    items.push_back(TItem{QByteArray(name), st, 0});
   }
   ::closedir(dir);
   if (readError != 0)
@@ -475,8 +598,13 @@ HRESULT TFolderContent::List(std::uint32_t index)
   std::sort(items.begin(), items.end(), [](const TItem& a, const TItem& b) { return a.Name < b.Name; });
   const auto first = static_cast<std::uint32_t>(FEntries.size());
   for (const TItem& item : items) {
-    const TEntryKind childKind = !S_ISDIR(item.Status.st_mode) ? ekFile : storages ? ekStorage : ekFolder;
-    AddEntry(index, childKind, item.Status, item.Name);
+    TEntryKind childKind = ekFile;
+    if (storages)
+      childKind = ekStorage; // a storage that cannot be examined fails when it is listed
+    else if (item.Error == 0 && S_ISDIR(item.Status.st_mode))
+      childKind = ekFolder;
+    TEntry& entry = AddEntry(index, childKind, item.Status, item.Name);
+    entry.Error = static_cast<std::uint8_t>(std::clamp(item.Error, 0, 255));
   }
   TFolder& listed = FFolders[FEntries[index].Folder];
   listed.FirstChild = first;
@@ -572,16 +700,21 @@ HRESULT TFolderContent::GetProperty(const QString& objectID, TPropertyKey key, T
     value = TPropVariant::Guid(ObjectFormatGuid(entry.Kind == ekFile ? fileKind().Format : ofPropsOnly));
     return S_OK;
   case pkDateModified:
-    if (entry.Kind == ekDevice)
+    if (entry.Kind == ekDevice || entry.Error != 0)
       return E_ELEMENT_NOT_FOUND;
     value = TPropVariant::Date(UnixTimeToLocalDateTime(entry.MTime / 1'000'000'000, entry.MTime % 1'000'000'000));
     return S_OK;
   case pkDateCreated:
     return E_ELEMENT_NOT_FOUND; // not kept by every file system; never copied
   case pkSize:
-    if (entry.Kind != ekFile)
+    if (entry.Kind != ekFile || entry.Error != 0)
       return E_ELEMENT_NOT_FOUND;
     value = TPropVariant::UInt64(static_cast<std::uint64_t>(entry.Size));
+    return S_OK;
+  case pkPosixMode:
+    if (entry.Kind != ekFile || entry.Error != 0)
+      return E_ELEMENT_NOT_FOUND;
+    value = TPropVariant::UInt32(entry.Mode);
     return S_OK;
   default:
     break;
@@ -623,43 +756,91 @@ HRESULT TFolderContent::CanWriteProperty(const QString& objectID, TPropertyKey k
   return S_OK;
 }
 
+int TFolderContent::OpenFile(std::uint32_t index) const
+{
+  // Non-blocking, so that a file swapped for a pipe since the listing cannot hang us.
+  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  const QByteArray path = PathOf(index);
+  int fd = -1;
+  bool inside = false;
+  if (path.size() < PATH_MAX) {
+    fd = ::open(path.constData(), kFlags);
+    inside = fd >= 0 && IsInsideFd(fd);
+  } else {
+    // Too long for one call: through its folder, which is checked instead
+    // of the file when the name is no link.
+    const int folder = OpenFolder(FEntries[index].Parent);
+    if (folder < 0)
+      return -1;
+    const QByteArray name = RawName(FEntries[index]).toByteArray();
+    fd = ::openat(folder, name.constData(), kFlags | O_NOFOLLOW);
+    if (fd >= 0) {
+      inside = IsInsideFd(folder);
+    } else if (errno == ELOOP) {
+      fd = ::openat(folder, name.constData(), kFlags);
+      inside = fd >= 0 && IsInsideFd(fd);
+    }
+    const int error = errno;
+    ::close(folder);
+    errno = error;
+  }
+  if (fd < 0)
+    return -1;
+  // The file actually opened must lie inside the device folder, also when a
+  // link was changed since the listing, and hold data.
+  struct stat st {};
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (!inside || !regular || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int error = !inside || !regular ? EACCES : errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
 HRESULT TFolderContent::GetStream(const QString& objectID, std::shared_ptr<IReadStream>& stream,
                                   std::uint32_t& optimalBufferSize)
 {
   std::uint32_t index = 0;
   if (!ParseID(objectID, index))
     return objectID.compare(kDeviceID, Qt::CaseInsensitive) == 0 ? E_INVALIDARG : E_ELEMENT_NOT_FOUND;
-  if (FEntries[index].Kind != ekFile)
+  const TEntry& entry = FEntries[index];
+  if (entry.Kind != ekFile)
     return HResultFromErrno(EISDIR);
-
-  const QByteArray path = PathOf(index);
-  // Non-blocking, so that a file swapped for a pipe since the listing cannot hang us.
-  const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (entry.Error != 0)
+    return DeviceResultFromErrno(entry.Error);
+  if (const int injected = InjectedFailure(fcOpenFile, index))
+    return DeviceResultFromErrno(injected);
+  const int fd = OpenFile(index);
   if (fd < 0)
     return DeviceResultFromErrno(errno);
-  auto fail = [fd](HRESULT hr) {
-    ::close(fd);
-    return hr;
-  };
-  struct stat st {};
-  if (::fstat(fd, &st) != 0)
-    return fail(DeviceResultFromErrno(errno));
-  if (!S_ISREG(st.st_mode))
-    return fail(E_ACCESSDENIED);
-  // The file actually opened must lie inside the device folder, also when a
-  // link was changed since the listing.
-  char opened[PATH_MAX + 1];
-  const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
-  const ssize_t n = ::readlink(self.constData(), opened, PATH_MAX);
-  if (n <= 0 || !IsInside(QByteArray(opened, n)))
-    return fail(E_ACCESSDENIED);
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
-    return fail(DeviceResultFromErrno(errno));
-
   stream = std::make_shared<TFolderReadStream>(fd);
   optimalBufferSize = kStreamBufferSize;
   return S_OK;
+}
+
+HRESULT TFolderContent::CheckConnection()
+{
+  if (FEntries.empty())
+    return E_DEVICE_NOT_CONNECTED;
+  // Gone, or another folder in its place (a card taken out leaves its
+  // mount point behind).
+  struct stat st {};
+  if (::stat(FRootBytes.constData(), &st) != 0)
+    return errno == ENOENT || errno == ENOTDIR ? E_DEVICE_NOT_CONNECTED : DeviceResultFromErrno(errno);
+  return S_ISDIR(st.st_mode) && IsRoot(st) ? S_OK : E_DEVICE_NOT_CONNECTED;
+}
+
+QString TFolderContent::LocalPath(const QString& objectID)
+{
+  std::uint32_t index = 0;
+  if (objectID.compare(kDeviceID, Qt::CaseInsensitive) == 0)
+    return FRoot;
+  if (!ParseID(objectID, index))
+    return {};
+  return QFile::decodeName(PathOf(index));
 }
 
 // ---------------------------------------------------------------------------
@@ -667,13 +848,15 @@ HRESULT TFolderContent::GetStream(const QString& objectID, std::shared_ptr<IRead
 
 class TFolderDevice : public IPlatformDevice {
 public:
+  explicit TFolderDevice(std::shared_ptr<const TFolderDeviceOptions> options) : FOptions(std::move(options)) {}
+
   HRESULT Open(const QString& deviceID, const TClientInformation&) override
   {
     if (!IsFolderDeviceID(deviceID))
       return E_INVALIDARG;
     if (FContent)
       return E_UNEXPECTED;
-    auto content = std::make_shared<TFolderContent>(RootOf(deviceID));
+    auto content = std::make_shared<TFolderContent>(RootOf(deviceID), FOptions->FailCall);
     const HRESULT hr = content->Reset();
     if (FAILED(hr))
       return hr == HResultFromErrno(ENOENT) ? E_DEVICE_NOT_CONNECTED : hr;
@@ -696,6 +879,7 @@ public:
   }
 
 private:
+  std::shared_ptr<const TFolderDeviceOptions> FOptions;
   std::shared_ptr<TFolderContent> FContent;
 };
 
@@ -779,7 +963,7 @@ public:
 
   HRESULT CreateDevice(std::unique_ptr<IPlatformDevice>& device) override
   {
-    device = std::make_unique<TFolderDevice>();
+    device = std::make_unique<TFolderDevice>(FOptions);
     return S_OK;
   }
 

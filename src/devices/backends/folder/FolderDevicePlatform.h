@@ -21,6 +21,9 @@
 
 namespace ardanto {
 
+// The file-system calls a test can make fail (TFolderDeviceOptions::FailCall).
+enum TFolderCall { fcStat, fcListFolder, fcOpenFile };
+
 struct TFolderDeviceOptions {
   // Read PORTKEEP_FOLDER_DEVICES (folders separated by ":") at every listing.
   bool UseEnvironment = true;
@@ -31,6 +34,11 @@ struct TFolderDeviceOptions {
   // Mount points of removable volumes; empty: the mounted volumes of the
   // system. Those with a top-level DCIM folder are listed.
   std::function<QStringList()> RemovableVolumes;
+  // For tests: failures of a broken card or of missing permissions, also
+  // where the tests run as root. Called before each call of that kind with
+  // the object's path below the device folder ("/"-separated, empty for the
+  // folder itself); an errno value makes the call fail with it, 0 lets it run.
+  std::function<int(TFolderCall call, const QString& path)> FailCall;
 };
 
 std::shared_ptr<IDevicePlatform> CreateFolderDevicePlatform(TFolderDeviceOptions options = {});

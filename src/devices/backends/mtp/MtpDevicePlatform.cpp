@@ -12,6 +12,8 @@
 #include <libmtp.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -37,16 +39,27 @@ constexpr std::uint32_t kTopLevel = 0xFFFFFFFFu;
 // ---------------------------------------------------------------------------
 // The one lock around libmtp
 
-std::mutex& MtpMutex()
+std::timed_mutex& MtpMutex()
 {
-  static std::mutex mutex;
+  static std::timed_mutex mutex;
   return mutex;
 }
 
 // Holds the lock and sees that libmtp was initialised once.
 class TMtpLock {
 public:
-  TMtpLock() : FLock(MtpMutex())
+  TMtpLock() : FLock(MtpMutex()) { Initialise(); }
+  // Waits at most that long: a call that holds the lock longer is stuck on
+  // a device that does not answer.
+  explicit TMtpLock(std::chrono::milliseconds wait) : FLock(MtpMutex(), wait)
+  {
+    if (FLock.owns_lock())
+      Initialise();
+  }
+  bool Owns() const { return FLock.owns_lock(); }
+
+private:
+  static void Initialise()
   {
     static bool initialised = false;
     if (!initialised) {
@@ -55,8 +68,7 @@ public:
     }
   }
 
-private:
-  std::lock_guard<std::mutex> FLock;
+  std::unique_lock<std::timed_mutex> FLock;
 };
 
 QString TakeString(char* text)
@@ -234,7 +246,7 @@ struct TPump;
 
 struct TMtpSession {
   LIBMTP_mtpdevice_t* Device = nullptr; // under the lock
-  bool Open = false;                    // under the lock
+  std::atomic<bool> Open{false};        // set under the lock; cleared without it by a Close that cannot get it
   bool PartialReads = false;
   TMtpDeviceOptions Options;
 
@@ -633,6 +645,26 @@ public:
     return S_OK;
   }
 
+  HRESULT CheckConnection() override
+  {
+    // The storage list needs the device to answer, and costs a few short
+    // requests.
+    TMtpLock lock(FSession->Options.ProbeWait);
+    if (!lock.Owns())
+      return E_DEVICE_BUSY;
+    if (!FSession->Open)
+      return E_DEVICE_NOT_CONNECTED;
+    if (LIBMTP_Get_Storage(FSession->Device, LIBMTP_STORAGE_SORTBY_NOTSORTED) == 0)
+      return S_OK;
+    const HRESULT hr = TakeDeviceError(FSession->Device);
+    if (FAILED(hr))
+      return hr;
+    // libmtp fails without a word when there is no storage: a device that
+    // had some has stopped answering, one that never had any (a locked
+    // phone) may just be locked.
+    return FStorages.empty() ? S_OK : E_DEVICE_NOT_CONNECTED;
+  }
+
 private:
   static QString StorageID(std::uint32_t id) { return QString::asprintf("s%08X", id); }
   static QString ObjectID(std::uint32_t id) { return QString::asprintf("o%08X", id); }
@@ -954,8 +986,12 @@ public:
       FSession->Pumps.clear();
     }
     {
-      TMtpLock lock;
-      if (FSession->Open) {
+      TMtpLock lock(FOptions.CloseWait);
+      if (!lock.Owns()) {
+        // A call is stuck on the device (a copy that was given up on): the
+        // device stays with it until the process ends, and is not used again.
+        FSession->Open = false;
+      } else if (FSession->Open) {
         LIBMTP_Release_Device(FSession->Device);
         FSession->Device = nullptr;
         FSession->Open = false;

@@ -10,6 +10,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -26,6 +27,11 @@ struct TMtpDeviceOptions {
   std::uint32_t ChunkSize = 1024 * 1024;
   // Bytes a device without partial reads may push ahead of the reader.
   std::size_t QueueLimit = 8 * 1024 * 1024;
+  // How long a check of the connection, and closing the device, wait for a
+  // call that is under way. libmtp gives up on a silent device after 20 s
+  // (60 s on Android): a call that takes longer is stuck.
+  std::chrono::milliseconds ProbeWait{5000};
+  std::chrono::milliseconds CloseWait{75000};
 };
 
 std::shared_ptr<IDevicePlatform> CreateMtpDevicePlatform(TMtpDeviceOptions options = {});
