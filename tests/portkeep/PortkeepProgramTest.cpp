@@ -4,11 +4,14 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <thread>
 
@@ -43,10 +46,11 @@ protected:
   }
 
   // Runs portkeep; when it does not end within waitMs, kills it and returns -2.
-  int Start(const QStringList& args, int waitMs)
+  int Start(const QStringList& args, int waitMs) { return Start(args, waitMs, Environment()); }
+  int Start(const QStringList& args, int waitMs, const QProcessEnvironment& env)
   {
     QProcess process;
-    process.setProcessEnvironment(Environment());
+    process.setProcessEnvironment(env);
     process.setWorkingDirectory(FDir.Path());
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(QStringLiteral(PORTKEEP_PROGRAM), args);
@@ -55,13 +59,37 @@ protected:
     if (!process.waitForFinished(waitMs)) {
       process.kill();
       process.waitForFinished();
+      FOutput = process.readAll();
       return -2;
     }
     FOutput = process.readAll();
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
   }
 
-  QString LogFile() const { return FDir.Path() + u"/config/Ardanto6/pk-demo.log"_s; }
+  // As a scheduler starts it: no display, and nothing said about Qt's platform.
+  int StartUnattended(const QStringList& args, QProcessEnvironment env = {})
+  {
+    if (env.isEmpty())
+      env = Environment();
+    env.remove(u"QT_QPA_PLATFORM"_s);
+    env.insert(u"DISPLAY"_s, QString());
+    env.insert(u"WAYLAND_DISPLAY"_s, QString());
+    // A hang fails the test instead of blocking it.
+    return Start(args, 30000, env);
+  }
+
+  QString LogFile(const QString& task = u"demo"_s) const
+  {
+    return FDir.Path() + u"/config/Ardanto6/pk-"_s + task + u".log"_s;
+  }
+
+  QStringList LogLines(const QString& task) const
+  {
+    QStringList lines = QString::fromUtf8(ReadFile(LogFile(task)).mid(3)).split(u'\n');
+    if (!lines.isEmpty() && lines.last().isEmpty())
+      lines.removeLast();
+    return lines;
+  }
 
   TempDir FDir;
   QString FDevice;
@@ -93,7 +121,9 @@ TEST_F(PortkeepProgramTest, ForceAndCloseRunTheTaskWriteTheLogAndEnd)
   // Times aside, the log is fixed.
   const QRegularExpression start(u"^==> Start: .+ - Backup task: demo\\.pkj$"_s);
   const QRegularExpression finished(u"^==> Backup finished: .+ \\(\\d\\d:\\d\\d:\\d\\d\\)$"_s);
-  ASSERT_EQ(lines.size(), 20) << lines.join(u'\n').toStdString();
+  // The run's closing summary stands between its lines and the last one.
+  ASSERT_EQ(lines.size(), 21) << lines.join(u'\n').toStdString();
+  EXPECT_TRUE(lines[19].startsWith(u"Summary: 5 copied"_s)) << lines[19].toStdString();
   EXPECT_TRUE(lines[0].startsWith(u"Portkeep - 64-bit ("_s)) << lines[0].toStdString();
   EXPECT_EQ(lines.mid(1, 3), (QStringList{u"  Loading device list"_s, u"    1 portable device found"_s,
                                          u"  Selected: Demo Phone"_s}));
@@ -141,4 +171,74 @@ TEST_F(PortkeepProgramTest, CloseWithoutForceOnlyLoadsAndStaysOpen)
   EXPECT_EQ(Start({FTask, u"/close"_s}, 4000), -2) << "the program stays open";
   EXPECT_FALSE(QFileInfo::exists(FOut)) << "nothing was copied";
   EXPECT_EQ(Start({FTask, u"/f"_s, u"/closed"_s}, 4000), -2) << "/closed matches no word";
+}
+
+TEST_F(PortkeepProgramTest, UnattendedRunsThatCannotStartEndWithALog)
+{
+  QDir().mkpath(FDir.Path() + u"/jobs/folder.pkj"_s);
+  QByteArray garbage;
+  for (int i = 0; i < 4000; ++i)
+    garbage += static_cast<char>((i * 37 + i / 7) & 0xff);
+  FDir.Write(u"jobs/garbage.pkj"_s, garbage);
+  {
+    // Sparse: 300 MB that take no room.
+    QFile huge(FDir.File(u"jobs/huge.pkj"_s));
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(huge.write("[Config]\nDeviceName=Demo Phone\n") > 0);
+    ASSERT_TRUE(huge.resize(300LL * 1024 * 1024));
+  }
+  const struct {
+    const char* What;
+    QString Task;
+    bool NoDevices;
+    const char16_t* Reason; // part of the "  *** " line
+  } cases[] = {
+      {"the device is not connected", u"demo"_s, true, u"Demo Phone"},
+      {"the task file is missing", u"missing"_s, false, u"missing.pkj"},
+      {"the task is a folder", u"folder"_s, false, u"folder.pkj"},
+      {"the task file is garbage", u"garbage"_s, false, u"garbage.pkj"},
+      {"the task file is huge", u"huge"_s, false, u"huge.pkj"},
+  };
+  for (const auto& c : cases) {
+    QProcessEnvironment env = Environment();
+    if (c.NoDevices)
+      env.insert(u"PORTKEEP_FOLDER_DEVICES"_s, FDir.Path() + u"/gone"_s);
+    ASSERT_EQ(StartUnattended({FDir.File(u"jobs/"_s + c.Task), u"/force"_s, u"/close"_s}, env), 0)
+        << c.What << ": the program must end\n" << FOutput.toStdString();
+    const QStringList lines = LogLines(c.Task);
+    ASSERT_FALSE(lines.isEmpty()) << c.What << ": no log";
+    EXPECT_TRUE(lines[0].startsWith(u"Portkeep - "_s)) << c.What;
+    const QString reason = QString::fromUtf16(c.Reason);
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                            [&](const QString& l) { return l.startsWith(u"  *** "_s) && l.contains(reason); }))
+        << c.What << "\n" << lines.join(u'\n').toStdString();
+  }
+  // The question nobody could answer went to the output, with the answer taken.
+  ASSERT_EQ(StartUnattended({FTask, u"/f"_s, u"/c"_s}, [&] {
+              QProcessEnvironment env = Environment();
+              env.insert(u"PORTKEEP_FOLDER_DEVICES"_s, FDir.Path() + u"/gone"_s);
+              return env;
+            }()),
+            0);
+  EXPECT_TRUE(FOutput.contains("Portable device \"Demo Phone\" is not ready!")) << FOutput.toStdString();
+  EXPECT_TRUE(FOutput.contains("-> No")) << FOutput.toStdString();
+}
+
+TEST_F(PortkeepProgramTest, ALogThatCannotBeWrittenGoesToTheOutput)
+{
+  // A folder where the log file should be: no file can take its place.
+  QDir().mkpath(LogFile());
+  ASSERT_EQ(StartUnattended({FTask, u"/force"_s, u"/close"_s}), 0) << FOutput.toStdString();
+  EXPECT_TRUE(FOutput.contains("  5 files copied")) << FOutput.toStdString();
+  EXPECT_TRUE(FOutput.contains("==> Backup finished: ")) << FOutput.toStdString();
+  EXPECT_TRUE(FOutput.contains(LogFile().toUtf8())) << "the error names the log file\n" << FOutput.toStdString();
+}
+
+TEST_F(PortkeepProgramTest, AnUnreadableSharedConfigurationDoesNotStopTheProgram)
+{
+  // Ardanto.cfg is a folder: it cannot be read as a file.
+  QDir().mkpath(FDir.Path() + u"/config/Ardanto6/Ardanto.cfg"_s);
+  ASSERT_EQ(StartUnattended({FTask, u"/force"_s, u"/close"_s}), 0) << FOutput.toStdString();
+  EXPECT_FALSE(FOutput.contains("terminate called")) << FOutput.toStdString();
+  EXPECT_TRUE(LogLines(u"demo"_s).contains(u"  5 files copied"_s)) << FOutput.toStdString();
 }

@@ -6,6 +6,7 @@
 #include "common/IniFileUtils.h"
 #include "common/InitProg.h"
 #include "common/LangUtils.h"
+#include "common/LogText.h"
 #include "common/PathUtils.h"
 #include "common/PlaceHolders.h"
 #include "common/Translate.h"
@@ -52,6 +53,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace portkeep {
 
@@ -63,6 +65,8 @@ namespace {
 constexpr int kIndexRole = Qt::UserRole;
 constexpr int kHistoryCount = 15;
 const QString kHelpPage = u"ardanto-device.html"_s;
+// A copy that gets nothing from the device for this long ends an automatic run.
+constexpr std::chrono::milliseconds kAutomaticStallTimeout = std::chrono::minutes(5);
 
 // File list entries sort by their column's meaning, not their text.
 class TFileItem : public QTreeWidgetItem {
@@ -1194,11 +1198,15 @@ void TMainForm::ToChanged()
 bool TMainForm::LoadTask(const QString& fileName)
 {
   FTask.SetTaskName(fileName);
-  const TTaskSettings stored = ReadTaskFile(fileName, CurrentSettings());
+  FLoadFailure.clear();
+  QStringList notes;
+  const TTaskSettings stored = ReadTaskFile(fileName, CurrentSettings(), &notes);
+  for (const QString& note : notes)
+    AddLine(0, u"  *** "_s + LogSafeText(note));
   if (!EnsureManager())
     return false;
   ForgetDevice();
-  FDevice = DevManager->GetDeviceByName(stored.DeviceName);
+  FDevice = OpenTaskDevice(stored.DeviceName);
   for (;;) {
     bool ready = false;
     if (FDevice != nullptr) {
@@ -1213,10 +1221,12 @@ bool TMainForm::LoadTask(const QString& fileName)
         FormatText(_("Portable device \"%s\" is not ready!\r\nPlease connect it to the computer and activate the "
                      "device!\r\nContinue?"),
                    {stored.DeviceName});
-    if (!ui::AskYesNo(this, ProgTitle, question))
+    if (!ui::AskYesNo(this, ProgTitle, question)) {
+      FLoadFailure = FormatText(_("Portable device \"%s\" is not ready!"), {stored.DeviceName});
       return false;
-    LoadDeviceList();
-    FDevice = DevManager->GetDeviceByName(stored.DeviceName);
+    }
+    LoadDeviceList(FHeader);
+    FDevice = OpenTaskDevice(stored.DeviceName);
   }
 
   const QString name = FDevice->DeviceName();
@@ -1244,6 +1254,18 @@ bool TMainForm::LoadTask(const QString& fileName)
   FTask.SetEditStatus(esSaved);
   UpdateTaskButtons();
   return true;
+}
+
+TPortableDevice* TMainForm::OpenTaskDevice(const QString& name)
+{
+  // A device that cannot be opened counts as not ready: the user may free it
+  // (another program holding a phone) and try again.
+  try {
+    return DevManager->GetDeviceByName(name);
+  } catch (const EArdantoError& e) {
+    AddLine(0, u"  *** "_s + LogSafeText(e.Message()));
+    return nullptr;
+  }
 }
 
 bool TMainForm::SaveTask(const QString& fileName)
@@ -1384,7 +1406,7 @@ void TMainForm::StartBackup()
   RunBackup();
 }
 
-void TMainForm::RunBackup()
+void TMainForm::RunBackup(bool automatic)
 {
   if (FDevice == nullptr) {
     AddLine(0, _("No directory selected"));
@@ -1396,6 +1418,8 @@ void TMainForm::RunBackup()
   FLastEvents = {};
   try {
     TBackupRun run(*FDevice, FSettings, *this);
+    // Nobody may be there to cancel an automatic run that hangs on a device.
+    run.SetStallTimeout(automatic ? kAutomaticStallTimeout : std::chrono::milliseconds(0));
     run.Run(SelectedFolders());
   } catch (...) {
     SetRunning(false);
@@ -1415,13 +1439,38 @@ void TMainForm::tmStartTimerTimer()
     tmStartTimer->start();
     return;
   }
-  const QString header = FCommandLine.ForceTask && FCommandLine.CloseProg ? AutoRunHeader(ProgTitle, ProgVersion)
-                                                                          : QString();
-  LoadDeviceList(header);
+  FHeader = FCommandLine.ForceTask && FCommandLine.CloseProg ? AutoRunHeader(ProgTitle, ProgVersion) : QString();
+  LoadDeviceList(FHeader);
   const QString taskName = FTask.TaskName();
-  if (taskName.isEmpty() || !QFileInfo(taskName).isFile() || !LoadTask(taskName) || !FCommandLine.ForceTask)
+  if (taskName.isEmpty())
     return;
-  AutomaticRun();
+  if (!FCommandLine.ForceTask) {
+    // Only loaded: a task file that is not there gives no run and no word.
+    if (QFileInfo(taskName).isFile())
+      LoadTask(taskName);
+    return;
+  }
+  bool loaded = false;
+  try {
+    loaded = LoadTask(taskName);
+  } catch (const EArdantoError& e) {
+    FLoadFailure = e.Message();
+  } catch (const std::exception& e) {
+    FLoadFailure = QString::fromLocal8Bit(e.what());
+  }
+  if (loaded) {
+    AutomaticRun();
+    return;
+  }
+  if (FLoadFailure.isEmpty())
+    FLoadFailure = _("The backup task could not be loaded");
+  AddLine(0, u"  *** "_s + LogSafeText(FLoadFailure));
+  // Without a display nobody can take over the open window: the run ends here.
+  if (FUnattended && FCommandLine.CloseProg) {
+    AddLine(0, u"==> "_s + _("Backup not run") + u": "_s +
+                   QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat));
+    EndAutomaticRun();
+  }
 }
 
 void TMainForm::AutomaticRun()
@@ -1429,12 +1478,36 @@ void TMainForm::AutomaticRun()
   AddLine(0, u"========================="_s);
   StartTime = QDateTime::currentDateTime();
   AddLine(0, AutoRunStartLine(StartTime, FTask.TaskName()));
-  RunBackup();
-  AddLine(0, AutoRunFinishedLine(StartTime, QDateTime::currentDateTime()));
-  if (FCommandLine.CloseProg) {
-    WriteLogFile(AutoRunLogFile(FFolders.SettingsFolder, FTask.TaskName()), ProgressLines());
-    close();
+  // A run that breaks off still ends with its log.
+  try {
+    RunBackup(true);
+  } catch (const EArdantoError& e) {
+    AddLine(0, u"  *** "_s + LogSafeText(e.Message()));
+  } catch (const std::exception& e) {
+    AddLine(0, u"  *** "_s + LogSafeText(QString::fromLocal8Bit(e.what())));
   }
+  AddLine(0, AutoRunFinishedLine(StartTime, QDateTime::currentDateTime()));
+  if (FCommandLine.CloseProg)
+    EndAutomaticRun();
+}
+
+void TMainForm::EndAutomaticRun()
+{
+  const QString logFile = AutoRunLogFile(FFolders.SettingsFolder, FTask.TaskName());
+  try {
+    WriteLogFile(logFile, ProgressLines());
+  } catch (const EArdantoError& e) {
+    if (!FUnattended) {
+      // Someone is there: the window stays, so that the log can be copied.
+      ui::ShowError(this, e.Message());
+      return;
+    }
+    // Nobody sees the window; the output is the only place left for the log.
+    const QByteArray text = (ProgressLines().join(u'\n') + u'\n' + e.Message() + u'\n').toUtf8();
+    std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stderr);
+    std::fflush(stderr);
+  }
+  close();
 }
 
 // ---------------------------------------------------------------------------

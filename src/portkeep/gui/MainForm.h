@@ -71,7 +71,11 @@ public:
   bool SaveTask(const QString& fileName);
   // The button: clears the progress box and runs.
   void StartBackup();
-  void RunBackup();
+  // automatic: started with the task from the command line.
+  void RunBackup(bool automatic = false);
+  // No one can see the window or answer it (no display): an automatic run
+  // with "close" that cannot start ends the program with its log.
+  void SetUnattended(bool unattended) { FUnattended = unattended; }
   // Test hook: how many events the window processed while a run was going.
   std::function<void()> OnRunEvent;
 
@@ -140,6 +144,9 @@ private:
   void ShowVersionInfo();
   void CopyProgress();
   void AutomaticRun();
+  // Writes the log of an automatic run and closes the window.
+  void EndAutomaticRun();
+  ardanto::TPortableDevice* OpenTaskDevice(const QString& name);
   void Guard(const std::function<void()>& action);
 
   // State.
@@ -160,6 +167,9 @@ private:
   bool FRunning = false;
   std::chrono::steady_clock::time_point FLastEvents; // of a run
   bool FShown = false;
+  bool FUnattended = false;
+  QString FHeader;      // first line of the progress box in an automatic run
+  QString FLoadFailure; // why the last LoadTask failed
   bool FLoading = false; // controls are being filled, not changed by the user
   int FSortColumn = 0;
   bool FSortAscending = true;

@@ -36,6 +36,18 @@ public:
   }
 };
 
+// A shared configuration that cannot be read counts as "not set": it must
+// not keep the program from starting.
+bool ConfigAllowsDarkMode(const QString& configFile)
+{
+  try {
+    return ardanto::ReadBoolFromIni(configFile, u"Config"_s, u"DarkMode"_s, false);
+  } catch (const ardanto::EArdantoError& e) {
+    std::fprintf(stderr, "%s\n", qPrintable(e.Message()));
+    return false;
+  }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -60,28 +72,42 @@ int main(int argc, char** argv)
       ardanto::SettingsFolder(u"Ardanto6/"_s), u"Ardanto.cfg"_s, {u"portkeep"_s, u"ardanto-lib"_s}, arguments);
 
   // Without a screen nobody can answer a question: every question gets the
-  // answer that changes nothing, and the question goes to the log output.
+  // answer that changes nothing, and the question goes to the output with
+  // the answer taken.
+  const bool headless = QGuiApplication::platformName() == u"offscreen"_s;
   std::unique_ptr<ardanto::ui::TScopedResponders> unattended;
-  if (QGuiApplication::platformName() == u"offscreen"_s) {
+  if (headless) {
     unattended = std::make_unique<ardanto::ui::TScopedResponders>();
     unattended->Question = [](ardanto::ui::TQuestion& question) {
-      std::fprintf(stderr, "%s\n", qPrintable(question.Text));
-      if (question.Buttons & ardanto::ui::dbNo)
-        return ardanto::ui::dbNo;
-      if (question.Buttons & ardanto::ui::dbCancel)
-        return ardanto::ui::dbCancel;
-      return ardanto::ui::dbOk;
+      ardanto::ui::TDialogButton answer = ardanto::ui::dbOk;
+      const char* word = "OK";
+      if (question.Buttons & ardanto::ui::dbNo) {
+        answer = ardanto::ui::dbNo;
+        word = "No";
+      } else if (question.Buttons & ardanto::ui::dbCancel) {
+        answer = ardanto::ui::dbCancel;
+        word = "Cancel";
+      }
+      std::fprintf(stderr, "%s\n-> %s\n", qPrintable(question.Text), word);
+      std::fflush(stderr);
+      return answer;
     };
   }
 
-  portkeep::TMainForm window(arguments, ardanto::CreateDefaultDevicePlatform());
-  // The dark style: asked for on the command line, or allowed by the suite's
-  // configuration and chosen in the desktop's settings.
-  const bool dark = window.CommandLine().UseDarkMode ||
-                    (ardanto::ReadBoolFromIni(language.ConfigFile, u"Config"_s, u"DarkMode"_s, false) &&
-                     ardanto::platform::SystemUsesDarkMode());
-  ardanto::ui::ApplyStyle(app, dark);
-  window.show();
-  app.exec();
+  try {
+    portkeep::TMainForm window(arguments, ardanto::CreateDefaultDevicePlatform());
+    window.SetUnattended(headless);
+    // The dark style: asked for on the command line, or allowed by the
+    // suite's configuration and chosen in the desktop's settings.
+    const bool dark = window.CommandLine().UseDarkMode ||
+                      (ConfigAllowsDarkMode(language.ConfigFile) && ardanto::platform::SystemUsesDarkMode());
+    ardanto::ui::ApplyStyle(app, dark);
+    window.show();
+    app.exec();
+  } catch (const ardanto::EArdantoError& e) {
+    std::fprintf(stderr, "%s\n", qPrintable(e.Message()));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+  }
   return 0; // failures are shown to the user, never returned as exit codes
 }
