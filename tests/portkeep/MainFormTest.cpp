@@ -27,6 +27,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace portkeep;
 using namespace ardanto;
 using namespace ardanto::test;
@@ -593,4 +595,49 @@ TEST_F(MainFormTest, AFailedSaveLeavesTheTaskChangedAndTheWindowOpen)
   Find<QPushButton>(*fresh, "bbSaveAs")->click();
   EXPECT_FALSE(Find<QPushButton>(*fresh, "bbShortcut")->isEnabled());
   EXPECT_TRUE(fresh->Task().TaskName().isEmpty());
+}
+
+TEST_F(MainFormTest, ADeviceThatCannotBeOpenedHidesNoOther)
+{
+  TFakeDevice& held = AddPhone(u"Held Phone"_s);
+  held.OpenResult = E_DEVICE_BUSY;
+  held.OpenDetail = u"in use by gvfsd-mtp (pid 4321)"_s;
+  AddPhone(u"Free Phone"_s);
+  auto window = MakeWindow();
+  window->tmStartTimerTimer();
+  auto* list = Find<QListWidget>(*window, "lbDevices");
+  ASSERT_EQ(list->count(), 1);
+  EXPECT_EQ(list->item(0)->text(), u"Free Phone"_s);
+  const QStringList lines = window->ProgressLines();
+  const auto held_line = std::find_if(lines.begin(), lines.end(), [](const QString& l) {
+    return l.startsWith(u"  *** "_s) && l.contains(u"Held Phone"_s) && l.contains(u"gvfsd-mtp (pid 4321)"_s);
+  });
+  EXPECT_NE(held_line, lines.end()) << lines.join(u'\n').toStdString();
+  EXPECT_EQ(lines.last(), u"    1 portable device found"_s);
+
+  // The list's line opens the device it shows.
+  window->SelectDevice(0);
+  ASSERT_NE(window->Device(), nullptr);
+  EXPECT_EQ(window->Device()->DeviceName(), u"Free Phone"_s);
+}
+
+TEST_F(MainFormTest, TwoDevicesOfTheTasksNameAreNamedInTheLog)
+{
+  TFakeDevice& first = AddPhone();
+  first.Description = u"Phone of Ann"_s;
+  TFakeDevice& second = AddPhone();
+  second.ID = u"fake:Fake Phone 2"_s;
+  second.Description = u"Phone of Bob"_s;
+  TempDir tasks;
+  const QString task = tasks.Write(u"t.pkj"_s, "[Config]\nDeviceName=Fake Phone\n");
+  auto window = MakeWindow();
+  window->tmStartTimerTimer();
+  ASSERT_TRUE(window->LoadTask(task));
+  EXPECT_EQ(window->Device()->DeviceID(), u"fake:Fake Phone"_s) << "the first one, as before";
+  const QStringList lines = window->ProgressLines();
+  const auto warning = std::find_if(lines.begin(), lines.end(), [](const QString& l) {
+    return l.contains(u"Phone of Ann"_s) && l.contains(u"Phone of Bob"_s);
+  });
+  ASSERT_NE(warning, lines.end()) << lines.join(u'\n').toStdString();
+  EXPECT_TRUE(warning->contains(u"fake:Fake Phone 2"_s)) << warning->toStdString();
 }

@@ -123,6 +123,15 @@ private:
   bool FOld;
 };
 
+// An error as one line of the progress box: its own line breaks become
+// "; ", other control characters are made visible.
+QString ErrorLine(const QString& message)
+{
+  QString text = message;
+  text.replace(u"\r\n"_s, u"; "_s).replace(u'\n', u"; "_s).replace(u'\r', u"; "_s);
+  return u"  *** "_s + LogSafeText(text);
+}
+
 // Children in alphabetical order, ignoring case.
 void SortChildren(QTreeWidgetItem* node)
 {
@@ -745,12 +754,28 @@ void TMainForm::LoadDeviceList(const QString& header, bool autoSelect)
   if (!EnsureManager())
     return;
   DevManager->Refresh();
+  FListedDescriptions.clear();
   const int count = static_cast<int>(DevManager->DeviceCount());
   int listed = 0;
   for (int i = 0; i < count; ++i) {
-    if (TPortableDevice* device = DevManager->GetDevice(i)) {
-      lbDevices->addItem(device->DeviceName());
-      ++listed;
+    // One device that cannot be opened (a phone another program holds) must
+    // not hide the others.
+    try {
+      if (TPortableDevice* device = DevManager->GetDevice(i)) {
+        auto* item = new QListWidgetItem(device->DeviceName(), lbDevices);
+        item->setData(kIndexRole, i);
+        ++listed;
+        try {
+          FListedDescriptions.insert(device->DeviceID(), device->Description());
+        } catch (const EArdantoError&) {
+          // Only the warning about devices of one name uses it.
+        }
+      }
+    } catch (const EArdantoError& e) {
+      const TDeviceList& devices = DevManager->DeviceList();
+      const QString name = i < devices.Count() && devices.Objects(i) != nullptr ? devices.Objects(i)->FriendlyName
+                                                                                 : QString();
+      AddLine(0, ErrorLine(FormatText(_("Device \"%s\" cannot be opened: %s"), {name, e.Message()})));
     }
   }
   QString line;
@@ -784,7 +809,8 @@ void TMainForm::SelectDevice(int row)
     return;
   lbDevices->setCurrentRow(row);
   ForgetDevice();
-  FDevice = DevManager->GetDevice(row);
+  // Devices that could not be opened have no line: the line knows its device.
+  FDevice = DevManager->GetDevice(lbDevices->item(row)->data(kIndexRole).toInt());
   if (FDevice == nullptr)
     return;
   ShowDeviceProperties();
@@ -917,7 +943,7 @@ void TMainForm::SelectStoredFolders(const QStringList& paths)
   const TFillingTree filling(FFillingTree);
   const TStoredFolders folders = ResolveStoredFolders(*content, paths);
   for (const QString& path : folders.Missing)
-    AddLine(0, u"  *** "_s + FormatText(_("Directory not found: %s"), {path}));
+    AddLine(0, ErrorLine(FormatText(_("Directory not found: %s"), {path})));
   // A folder deep down has no node until the folders above it are expanded.
   for (const TPortableDeviceObject* object : folders.Found) {
     QTreeWidgetItem* node = top;
@@ -1202,7 +1228,7 @@ bool TMainForm::LoadTask(const QString& fileName)
   QStringList notes;
   const TTaskSettings stored = ReadTaskFile(fileName, CurrentSettings(), &notes);
   for (const QString& note : notes)
-    AddLine(0, u"  *** "_s + LogSafeText(note));
+    AddLine(0, ErrorLine(note));
   if (!EnsureManager())
     return false;
   ForgetDevice();
@@ -1260,10 +1286,21 @@ TPortableDevice* TMainForm::OpenTaskDevice(const QString& name)
 {
   // A device that cannot be opened counts as not ready: the user may free it
   // (another program holding a phone) and try again.
+  const std::vector<int> named = DevicesNamed(DevManager->DeviceList(), name);
+  if (named.size() > 1) {
+    QStringList devices;
+    for (const int i : named) {
+      const QString id = DevManager->DeviceList().Strings(i);
+      const QString description = FListedDescriptions.value(id);
+      devices << (description.isEmpty() ? id : description + u" ("_s + id + u')');
+    }
+    AddLine(0, u"  * "_s + LogSafeText(FormatText(_("Several devices are named \"%s\": %s; using %s"),
+                                                  {name, devices.join(u", "_s), devices.first()})));
+  }
   try {
     return DevManager->GetDeviceByName(name);
   } catch (const EArdantoError& e) {
-    AddLine(0, u"  *** "_s + LogSafeText(e.Message()));
+    AddLine(0, ErrorLine(e.Message()));
     return nullptr;
   }
 }
@@ -1464,7 +1501,7 @@ void TMainForm::tmStartTimerTimer()
   }
   if (FLoadFailure.isEmpty())
     FLoadFailure = _("The backup task could not be loaded");
-  AddLine(0, u"  *** "_s + LogSafeText(FLoadFailure));
+  AddLine(0, ErrorLine(FLoadFailure));
   // Without a display nobody can take over the open window: the run ends here.
   if (FUnattended && FCommandLine.CloseProg) {
     AddLine(0, u"==> "_s + _("Backup not run") + u": "_s +
@@ -1482,9 +1519,9 @@ void TMainForm::AutomaticRun()
   try {
     RunBackup(true);
   } catch (const EArdantoError& e) {
-    AddLine(0, u"  *** "_s + LogSafeText(e.Message()));
+    AddLine(0, ErrorLine(e.Message()));
   } catch (const std::exception& e) {
-    AddLine(0, u"  *** "_s + LogSafeText(QString::fromLocal8Bit(e.what())));
+    AddLine(0, ErrorLine(QString::fromLocal8Bit(e.what())));
   }
   AddLine(0, AutoRunFinishedLine(StartTime, QDateTime::currentDateTime()));
   if (FCommandLine.CloseProg)

@@ -9,6 +9,7 @@
 #include "portkeep/TaskSettings.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QMainWindow>
 
 #include <chrono>
@@ -170,6 +171,7 @@ private:
   bool FUnattended = false;
   QString FHeader;      // first line of the progress box in an automatic run
   QString FLoadFailure; // why the last LoadTask failed
+  QHash<QString, QString> FListedDescriptions; // device identifier -> description, of the listed devices
   bool FLoading = false; // controls are being filled, not changed by the user
   int FSortColumn = 0;
   bool FSortAscending = true;
