@@ -7,10 +7,19 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
+
+#include <condition_variable>
+#include <ctime>
+#include <mutex>
+#include <thread>
+#include <optional>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace portkeep;
 using namespace ardanto;
@@ -22,13 +31,36 @@ namespace {
 // Collects the progress lines as the progress box would show them.
 class TRecordingView : public IRunView {
 public:
-  void AddLine(int indent, const QString& text) override { Lines << QString(indent, u' ') + text; }
+  void AddLine(int indent, const QString& text) override
+  {
+    Lines << QString(indent, u' ') + text;
+    if (OnLine)
+      OnLine(Lines.last());
+  }
   void ShowFolder(const QString& path) override { Folder = path; }
   void ProcessEvents() override { ++Events; }
+  void ShowProgress(const TRunProgress& progress) override
+  {
+    EXPECT_LE(progress.FilesDone, progress.FilesTotal);
+    EXPECT_LE(progress.BytesDone, progress.BytesTotal);
+    Progress = progress;
+  }
+  bool CancelRequested() override { return Cancel; }
   QStringList Lines;
   QString Folder;
   int Events = 0;
+  TRunProgress Progress;
+  bool Cancel = false;
+  std::function<void(const QString& line)> OnLine;
 };
+
+// The lines of a run without its closing summary, which holds a duration.
+QStringList WithoutSummary(QStringList lines)
+{
+  if (!lines.isEmpty() && lines.last().startsWith(u"Summary: "_s))
+    lines.removeLast();
+  return lines;
+}
 
 void SetMTime(const QString& file, const QDateTime& when)
 {
@@ -83,15 +115,15 @@ protected:
     return result;
   }
 
-  QStringList RunBackup(const TTaskSettings& settings, const QStringList& paths, TBackupRun** last = nullptr)
+  QStringList RunBackup(const TTaskSettings& settings, const QStringList& paths)
   {
-    TRecordingView view;
-    TBackupRun run(*FPhone, settings, view);
+    TBackupRun run(*FPhone, settings, FView);
     run.Now = [] { return QDateTime(QDate(2024, 3, 5), QTime(10, 0)); };
+    FView.Lines.clear();
     run.Run(Folders(paths));
     FTotal = run.TotalCopied();
-    (void)last;
-    return view.Lines;
+    FSummary = run.Summary();
+    return WithoutSummary(FView.Lines);
   }
 
   TTaskSettings Settings() const
@@ -108,6 +140,8 @@ protected:
   std::unique_ptr<TPortableDeviceManager> FManager;
   TPortableDevice* FPhone = nullptr;
   int FTotal = 0;
+  TRecordingView FView;
+  TRunSummary FSummary;
 };
 
 } // namespace
@@ -227,6 +261,182 @@ TEST_F(BackupRunTest, ArchiveBitMakesCopiesWritable)
   EXPECT_EQ(GetFileAttr(FDest + u"/Phone/Music/song.mp3"_s), FILE_ATTRIBUTE_ARCHIVE);
 }
 
+TEST_F(BackupRunTest, ProgressCoversWhatTheRunLooksAtAndTheSummaryCountsIt)
+{
+  FDir.Write(u"backup/Phone/Music/song.mp3"_s, "kept");
+  SetMTime(FDest + u"/Phone/Music/song.mp3"_s, kOld);
+  FDir.Write(u"backup/Phone/Documents/note.txt"_s, "older");
+  SetMTime(FDest + u"/Phone/Documents/note.txt"_s, kOld.addDays(-1));
+  RunBackup(Settings(), {u"Phone"_s});
+  EXPECT_EQ(FView.Progress.FilesTotal, 5);
+  EXPECT_EQ(FView.Progress.BytesTotal, 3000 + 2000 + 1000 + 21 * 50 + 12);
+  EXPECT_EQ(FView.Progress.FilesDone, 5);
+  EXPECT_EQ(FView.Progress.BytesDone, FView.Progress.BytesTotal);
+  EXPECT_EQ(FSummary.Copied, 3);
+  EXPECT_EQ(FSummary.Updated, 1);
+  EXPECT_EQ(FSummary.Skipped, 1);
+  EXPECT_EQ(FSummary.Failed, 0);
+  EXPECT_EQ(FSummary.Bytes, 3000 + 2000 + 21 * 50 + 12);
+  EXPECT_TRUE(FView.Lines.last().startsWith(u"Summary: 3 copied, 1 updated, 1 skipped, 0 failed; "_s))
+      << FView.Lines.last().toStdString();
+}
+
+TEST_F(BackupRunTest, CancelStopsAfterTheCurrentFileAndKeepsTheCopies)
+{
+  FView.OnLine = [this](const QString& line) {
+    if (line.startsWith(u"    + Copied"_s))
+      FView.Cancel = true;
+  };
+  const QStringList lines = RunBackup(Settings(), {u"Phone\\DCIM"_s, u"Phone\\Music"_s});
+  EXPECT_EQ(lines, (QStringList{u"  Destination directory: "_s + FDest + u"/Phone/DCIM"_s,
+                                u"  Subdirectory: Phone\\DCIM\\Camera"_s, u"    + Copied: IMG_0001.jpg"_s,
+                                u"  1 file copied"_s, u"Backup cancelled"_s}));
+  EXPECT_TRUE(FSummary.Cancelled);
+  EXPECT_EQ(ReadFile(FDest + u"/Phone/DCIM/Camera/IMG_0001.jpg"_s), QByteArray(3000, 'a'));
+  EXPECT_FALSE(QFileInfo::exists(FDest + u"/Phone/DCIM/Camera/IMG_0002.jpg"_s));
+  EXPECT_FALSE(QFileInfo::exists(FDest + u"/Phone/Music"_s));
+}
+
+TEST_F(BackupRunTest, ADeviceThatGoesAwaySaysSoOnceAndStops)
+{
+  // As when a phone is unplugged: the folder behind the device disappears
+  // after the first copy.
+  FView.OnLine = [this](const QString& line) {
+    if (line.startsWith(u"    + Copied"_s) && QFileInfo::exists(FDevice))
+      ASSERT_TRUE(QDir().rename(FDevice, FDevice + u".unplugged"_s));
+  };
+  const QStringList lines = RunBackup(Settings(), {u"Phone"_s});
+  const QString log = lines.join(u'\n');
+  // The file opened while the first was copied may still arrive; nothing after it.
+  EXPECT_LE(lines.filter(u"    + "_s).size(), 2) << log.toStdString();
+  EXPECT_EQ(lines.filter(u"  *** "_s).size(), 2) << "the file that failed, then the device" << log.toStdString();
+  // After the device's line only the selected folder's count.
+  const qsizetype gone = lines.indexOf(u"  *** The device is no longer connected; the backup stops."_s);
+  ASSERT_GE(gone, 0) << log.toStdString();
+  EXPECT_EQ(gone, lines.size() - 2) << log.toStdString();
+  EXPECT_TRUE(lines.last().endsWith(u"copied"_s)) << log.toStdString();
+  EXPECT_TRUE(FSummary.DeviceLost);
+  EXPECT_EQ(FSummary.Failed, 1);
+}
+
+TEST_F(BackupRunTest, UnreadableFilesAreErrorsNotCopies)
+{
+  // Root reads everything, so the unreadable file is one that has turned
+  // into a folder since the tree was read.
+  Open();
+  QFile::remove(FDevice + u"/Phone/Music/song.mp3"_s);
+  QDir().mkpath(FDevice + u"/Phone/Music/song.mp3"_s);
+  const QStringList lines = RunBackup(Settings(), {u"Phone\\Music"_s});
+  ASSERT_EQ(lines.size(), 4) << lines.join(u'\n').toStdString();
+  EXPECT_TRUE(lines[2].startsWith(u"  *** song.mp3: "_s)) << lines[2].toStdString();
+  EXPECT_EQ(lines[3], u"  No files copied"_s);
+  EXPECT_EQ(FSummary.Failed, 1);
+  EXPECT_FALSE(QFileInfo::exists(FDest + u"/Phone/Music/song.mp3"_s));
+}
+
+TEST_F(BackupRunTest, TwoNamesForOneTargetBothArrive)
+{
+  // Names that are not valid UTF-8 both read as U+FFFD; "..." and "___" both
+  // become "___"; the names differing in case meet on a FAT backup drive.
+  for (const QByteArray& name : {QByteArray("bad\xff.txt"), QByteArray("bad\xfe.txt"), QByteArray("..."),
+                                 QByteArray("___"), QByteArray("Same.txt"), QByteArray("same.txt")}) {
+    // Written by byte name: Qt's file names would turn the invalid bytes into U+FFFD.
+    const QByteArray path = QFile::encodeName(FDevice) + "/Phone/Music/" + name;
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0) << path.constData();
+    ASSERT_EQ(::write(fd, name.constData(), name.size()), name.size());
+    ::close(fd);
+  }
+  Open();
+  RunBackup(Settings(), {u"Phone\\Music"_s});
+  EXPECT_EQ(FTotal, 7);
+  QSet<QByteArray> contents;
+  for (const QFileInfo& info : QDir(FDest + u"/Phone/Music"_s).entryInfoList(QDir::Files | QDir::Hidden))
+    contents.insert(ReadFile(info.filePath()));
+  EXPECT_EQ(contents.size(), 7) << "every device file has a copy of its own";
+  // "..." as "___", then "___", "bad\xff.txt" and "same.txt" numbered.
+  EXPECT_EQ(FView.Lines.filter(u"      Saved as: "_s).size(), 4) << FView.Lines.join(u'\n').toStdString();
+  // The next run maps the names the same way and finds its copies.
+  RunBackup(Settings(), {u"Phone\\Music"_s});
+  EXPECT_EQ(FSummary.Skipped, 7);
+}
+
+TEST_F(BackupRunTest, LeftOverTemporariesOfAKilledRunAreRemoved)
+{
+  const QString folder = FDest + u"/Phone/Music/"_s;
+  const QString stale = FDir.Write(u"backup/Phone/Music/.pk-AbC123.part"_s, "half a copy");
+  SetMTime(stale, kOld);
+  const QString busy = FDir.Write(u"backup/Phone/Music/.pk-Busy01.part"_s, "another run writes this");
+  SetMTime(busy, kOld);
+  QFile held(busy);
+  ASSERT_TRUE(held.open(QIODevice::ReadOnly));
+  const QString fresh = FDir.Write(u"backup/Phone/Music/.pk-New001.part"_s, "started after us");
+  SetMTime(fresh, QDateTime::currentDateTime().addSecs(60));
+  const QString foreign = FDir.Write(u"backup/Phone/Music/.pk-notours.partial"_s, "someone else's");
+  SetMTime(foreign, kOld);
+  RunBackup(Settings(), {u"Phone\\Music"_s});
+  EXPECT_FALSE(QFileInfo::exists(stale));
+  EXPECT_TRUE(QFileInfo::exists(busy)) << "held open";
+  EXPECT_TRUE(QFileInfo::exists(fresh)) << "newer than the run";
+  EXPECT_TRUE(QFileInfo::exists(foreign)) << "not our pattern";
+  EXPECT_TRUE(QFileInfo::exists(folder + u"song.mp3"_s));
+}
+
+TEST_F(BackupRunTest, ADestinationInsideTheDeviceFolderIsRefused)
+{
+  TTaskSettings s = Settings();
+  s.Destination = FDevice + u"/Phone/backup"_s;
+  const QStringList lines = RunBackup(s, {u"Phone"_s});
+  ASSERT_EQ(lines.size(), 1) << lines.join(u'\n').toStdString();
+  EXPECT_TRUE(lines[0].startsWith(u"  *** The destination directory"_s)) << lines[0].toStdString();
+  EXPECT_FALSE(QFileInfo::exists(FDevice + u"/Phone/backup"_s));
+}
+
+TEST_F(BackupRunTest, CopiesKeepTheSourcesPermissionsWithinTheUmask)
+{
+  ::chmod(QFile::encodeName(FDevice + u"/Phone/Documents/note.txt"_s).constData(), 0600);
+  ::chmod(QFile::encodeName(FDevice + u"/Phone/Documents/README"_s).constData(), 0666);
+  Open();
+  const struct {
+    mode_t Umask;
+    mode_t Note, Readme, Folder;
+  } cases[] = {{022, 0600, 0644, 0755}, {000, 0600, 0664, 0755}, {077, 0600, 0600, 0700}};
+  for (const auto& c : cases) {
+    QDir(FDest).removeRecursively();
+    const mode_t old = ::umask(c.Umask);
+    RunBackup(Settings(), {u"Phone\\Documents"_s});
+    ::umask(old);
+    const auto mode = [](const QString& name) {
+      struct stat st {};
+      ::stat(QFile::encodeName(name).constData(), &st);
+      return st.st_mode & 07777;
+    };
+    EXPECT_EQ(mode(FDest + u"/Phone/Documents/note.txt"_s), c.Note) << "umask " << c.Umask;
+    EXPECT_EQ(mode(FDest + u"/Phone/Documents/README"_s), c.Readme) << "umask " << c.Umask;
+    EXPECT_EQ(mode(FDest + u"/Phone/Documents"_s), c.Folder) << "umask " << c.Umask;
+  }
+}
+
+TEST_F(BackupRunTest, TheTimeSlotJudgesTheDevicesLocalTime)
+{
+  // 06:30 in Berlin is 05:30 UTC in March: "today from 06:00" takes the
+  // file by its local time; judged by UTC it would be left out.
+  struct TBerlin {
+    std::optional<ScopedEnv> Zone;
+    TBerlin() { Zone.emplace("TZ", "Europe/Berlin"), ::tzset(); }
+    ~TBerlin() { Zone.reset(), ::tzset(); }
+  } berlin;
+  AddFile(u"Phone/Music/morning.ogg"_s, "x", QDateTime(QDate(2024, 3, 5), QTime(6, 30)));
+  AddFile(u"Phone/Music/night.ogg"_s, "y", QDateTime(QDate(2024, 3, 5), QTime(5, 59)));
+  Open();
+  TTaskSettings s = Settings();
+  s.TimePeriod.Mode = tmToday;
+  s.TimePeriod.DayTime = 6.0 / 24;
+  const QStringList lines = RunBackup(s, {u"Phone\\Music"_s});
+  EXPECT_TRUE(lines.contains(u"    + Copied: morning.ogg"_s)) << lines.join(u'\n').toStdString();
+  EXPECT_FALSE(lines.join(u'\n').contains(u"night.ogg"_s));
+}
+
 TEST(SafeNames, DeviceNamesStayInsideTheDestination)
 {
   const struct {
@@ -269,16 +479,20 @@ protected:
     FDevice->Content()->Refresh();
   }
 
-  QStringList RunBackup()
+  QStringList RunBackup(std::chrono::milliseconds stallTimeout = {})
   {
     TRecordingView view;
     TTaskSettings settings;
     settings.Destination = FDest;
     TBackupRun run(*FDevice, settings, view);
+    run.SetStallTimeout(stallTimeout);
     run.Run({FDevice->Content()->GetObjectByPath(u"Phone\\DCIM"_s)});
     FCopied = run.TotalCopied();
-    return view.Lines;
+    FSummary = run.Summary();
+    return WithoutSummary(view.Lines);
   }
+
+  TFakeDevice& Device() { return FPlatform->Devices[0]; }
 
   static constexpr TDateTime kDeviceTime = 45000.5; // 2023-03-15 12:00 local
   TempDir FDir;
@@ -287,6 +501,7 @@ protected:
   std::unique_ptr<TPortableDeviceManager> FManager;
   TPortableDevice* FDevice = nullptr;
   int FCopied = 0;
+  TRunSummary FSummary;
 };
 
 } // namespace
@@ -298,9 +513,8 @@ TEST_F(FakeDeviceRunTest, AReadErrorKeepsTheOldCopyAndTheNextRunRetries)
   SetMTime(bad, QDateTime(QDate(2020, 1, 1), QTime(0, 0)));
 
   QStringList lines = RunBackup();
-  const qsizetype at = lines.indexOf(u"    + Updated: bad.jpg"_s);
-  ASSERT_GE(at, 0) << lines.join(u'\n').toStdString();
-  EXPECT_TRUE(lines.at(at + 1).startsWith(u"  *** "_s)) << lines.at(at + 1).toStdString();
+  EXPECT_FALSE(lines.join(u'\n').contains(u"+ Updated: bad.jpg"_s)) << "only a copy that succeeded is logged as one";
+  EXPECT_EQ(lines.filter(u"  *** bad.jpg: "_s).size(), 1) << lines.join(u'\n').toStdString();
   EXPECT_EQ(lines.last(), u"  2 files copied"_s) << "the failed file is not counted";
   EXPECT_EQ(FCopied, 2);
   EXPECT_EQ(ReadFile(bad), QByteArray("old copy"));
@@ -322,4 +536,80 @@ TEST_F(FakeDeviceRunTest, DeviceNamesCannotLeadOutOfTheDestination)
   EXPECT_EQ(QDir(FDir.Path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
             QStringList{u"dest"_s});
   EXPECT_FALSE(QFileInfo::exists(FDest + u"/Phone/escape.txt"_s));
+}
+
+TEST_F(FakeDeviceRunTest, WhatCannotBeReadIsAnErrorLineAndNeverACopy)
+{
+  TFakeDevice& device = Device();
+  TFakeDevicePlatform::AddFile(device, u"closed"_s, u"f1"_s, u"closed.jpg"_s, "x", kDeviceTime).StreamResult =
+      E_ACCESSDENIED;
+  // Sizes the device gets wrong: a plain copy must not stop at the claim.
+  TFakeDevicePlatform::AddFile(device, u"short"_s, u"f1"_s, u"short.jpg"_s, QByteArray(5000, 's'), kDeviceTime)
+      .Properties[pkSize] = TPropVariant::UInt64(100);
+  TFakeDevicePlatform::AddFile(device, u"zero"_s, u"f1"_s, u"zero.jpg"_s, QByteArray(700, 'z'), kDeviceTime)
+      .Properties[pkSize] = TPropVariant::UInt64(0);
+  TFakeDevicePlatform::AddFolder(device, u"locked"_s, u"f1"_s, u"Locked"_s).EnumResult = E_ACCESSDENIED;
+  Open();
+  const QStringList lines = RunBackup();
+  const QString log = lines.join(u'\n');
+  for (const QString name : {u"closed.jpg"_s, u"short.jpg"_s, u"zero.jpg"_s}) {
+    EXPECT_EQ(lines.filter(u"  *** "_s + name + u": "_s).size(), 1) << log.toStdString();
+    EXPECT_FALSE(log.contains(u"+ Copied: "_s + name)) << log.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(FDest + u"/Phone/DCIM/"_s + name)) << name.toStdString();
+  }
+  EXPECT_EQ(lines.filter(u"  *** Directory \"Phone\\DCIM\\Locked\" could not be read"_s).size(), 1)
+      << log.toStdString();
+  EXPECT_EQ(FCopied, 2) << "good.jpg and escape.txt";
+  EXPECT_EQ(FSummary.Failed, 5) << "three files, bad.jpg and the folder";
+}
+
+TEST_F(FakeDeviceRunTest, ControlCharactersInNamesCannotForgeLogLines)
+{
+  TFakeDevicePlatform::AddFile(Device(), u"evil"_s, u"f1"_s, u"x\n  99 files copied\n==> Backup finished: forged"_s,
+                               "x", kDeviceTime);
+  Open();
+  const QStringList lines = RunBackup();
+  EXPECT_FALSE(lines.contains(u"  99 files copied"_s));
+  EXPECT_FALSE(lines.contains(u"==> Backup finished: forged"_s));
+  EXPECT_TRUE(lines.contains(u"    + Copied: x\u240A  99 files copied\u240A==> Backup finished: forged"_s))
+      << lines.join(u'\n').toStdString();
+}
+
+TEST_F(FakeDeviceRunTest, AReadThatHangsEndsAnUnattendedRun)
+{
+  // A hung gvfs or FUSE mount: the read never returns. The gate is released
+  // at the end so that the abandoned copy can finish and free itself.
+  struct TGate {
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    bool Open = false;
+  };
+  const auto gate = std::make_shared<TGate>();
+  TFakeDevicePlatform::AddFile(Device(), u"hang"_s, u"f1"_s, u"a-hanging.jpg"_s, QByteArray(100000, 'h'), kDeviceTime)
+      .BeforeRead = [gate] {
+    std::unique_lock lock(gate->Mutex);
+    gate->Changed.wait(lock, [&] { return gate->Open; });
+  };
+  Open();
+  const QStringList lines = RunBackup(std::chrono::milliseconds(1000));
+  {
+    const std::lock_guard lock(gate->Mutex);
+    gate->Open = true;
+  }
+  gate->Changed.notify_all();
+  const QString log = lines.join(u'\n');
+  const qsizetype stalled = lines.indexOf(
+      u"  *** a-hanging.jpg: Reading from the device made no progress for 1 second; the backup stops."_s);
+  ASSERT_GE(stalled, 0) << log.toStdString();
+  EXPECT_EQ(stalled, lines.size() - 2) << "only the count follows" << log.toStdString();
+  EXPECT_TRUE(FSummary.Stalled);
+  // Once the read returns, the abandoned copy ends without leaving its file.
+  const auto leftovers = [this] {
+    return QDir(FDest + u"/Phone/DCIM"_s).entryList(QDir::Hidden | QDir::Files).filter(u".part"_s);
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!leftovers().isEmpty() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(leftovers(), QStringList());
+  EXPECT_FALSE(QFileInfo::exists(FDest + u"/Phone/DCIM/a-hanging.jpg"_s));
 }
