@@ -47,13 +47,14 @@ protected:
 
   // Runs portkeep; when it does not end within waitMs, kills it and returns -2.
   int Start(const QStringList& args, int waitMs) { return Start(args, waitMs, Environment()); }
-  int Start(const QStringList& args, int waitMs, const QProcessEnvironment& env)
+  int Start(const QStringList& args, int waitMs, const QProcessEnvironment& env,
+            const QString& program = QStringLiteral(PORTKEEP_PROGRAM))
   {
     QProcess process;
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(FDir.Path());
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral(PORTKEEP_PROGRAM), args);
+    process.start(program, args);
     if (!process.waitForStarted(10000))
       return -1;
     if (!process.waitForFinished(waitMs)) {
@@ -241,4 +242,19 @@ TEST_F(PortkeepProgramTest, AnUnreadableSharedConfigurationDoesNotStopTheProgram
   ASSERT_EQ(StartUnattended({FTask, u"/force"_s, u"/close"_s}), 0) << FOutput.toStdString();
   EXPECT_FALSE(FOutput.contains("terminate called")) << FOutput.toStdString();
   EXPECT_TRUE(LogLines(u"demo"_s).contains(u"  5 files copied"_s)) << FOutput.toStdString();
+}
+
+TEST_F(PortkeepProgramTest, TheWindowTitleNamesTheProgramOnce)
+{
+  if (!HasProgram(u"xvfb-run"_s) || !HasProgram(u"xwininfo"_s))
+    GTEST_SKIP() << "needs xvfb-run and xwininfo";
+  QProcessEnvironment env = Environment();
+  env.remove(u"QT_QPA_PLATFORM"_s);
+  env.insert(u"PORTKEEP_PROGRAM"_s, QStringLiteral(PORTKEEP_PROGRAM));
+  // The titles as the X server holds them, once the main window is up.
+  const QString script = u"\"$PORTKEEP_PROGRAM\" & p=$!; for i in $(seq 100); do "
+                         u"t=$(xwininfo -root -tree | grep 'Backup files from a portable device'); "
+                         u"[ -n \"$t\" ] && break; sleep 0.1; done; echo \"$t\"; kill $p"_s;
+  ASSERT_EQ(Start({u"-a"_s, u"bash"_s, u"-c"_s, script}, 30000, env, u"xvfb-run"_s), 0) << FOutput.toStdString();
+  EXPECT_TRUE(FOutput.contains("\"Portkeep - Backup files from a portable device\":")) << FOutput.toStdString();
 }

@@ -58,8 +58,9 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
 
   TApplication app(argc, argv);
+  // No display name: Qt would append it to every window title, and the main
+  // window's title starts with the program's name already.
   QApplication::setApplicationName(u"Portkeep"_s);
-  QApplication::setApplicationDisplayName(u"Portkeep"_s);
   QApplication::setApplicationVersion(QStringLiteral(ARDANTO_VERSION));
   QApplication::setWindowIcon(QIcon::fromTheme(u"portkeep"_s, QIcon::fromTheme(u"multimedia-player"_s)));
 
