@@ -3,14 +3,18 @@
 #include "common/IniFileUtils.h"
 #include "common/LangUtils.h"
 #include "common/PathUtils.h"
+#include "common/PlaceHolders.h"
 #include "common/Translate.h"
+#include "common/VolumePaths.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QSysInfo>
 
+#include <mutex>
 #include <pwd.h>
 #include <vector>
 #include <unistd.h>
@@ -34,6 +38,10 @@ QString ReadConf(const QString& file, const QString& key)
     return QString(); // an unreadable file counts as a missing value
   }
 }
+
+std::mutex gLogFolderLock;
+QString gProtDir;
+QString gSettingsFolder;
 
 } // namespace
 
@@ -124,11 +132,18 @@ TFileVersionInfo ProgramVersionInfo(const QString& programName)
 
 bool ReadVersionInfo(const QString& program, TFileVersionInfo& info)
 {
+  return ReadVersionInfo(program, info, 5000);
+}
+
+bool ReadVersionInfo(const QString& program, TFileVersionInfo& info, int timeoutMs)
+{
   if (program.isEmpty())
     return false;
   QProcess process;
+  // Nothing to read from us: a program that asks for input gets its end at once.
+  process.setStandardInputFile(QProcess::nullDevice());
   process.start(program, {u"--version"_s});
-  if (!process.waitForStarted(5000) || !process.waitForFinished(5000)) {
+  if (!process.waitForStarted(timeoutMs) || !process.waitForFinished(timeoutMs)) {
     process.kill();
     process.waitForFinished(1000);
     return false;
@@ -139,11 +154,18 @@ bool ReadVersionInfo(const QString& program, TFileVersionInfo& info)
   const qsizetype blank = line.lastIndexOf(u' ');
   if (blank <= 0)
     return false;
+  QString version = line.mid(blank + 1);
+  if (version.startsWith(u'v') || version.startsWith(u'V'))
+    version.remove(0, 1);
+  // A usage text or a greeting is no version: "ardanto 6.2.1", "sleep (GNU coreutils) 9.1".
+  static const QRegularExpression pattern(u"^\\d+(\\.\\d+)*([-+~.][0-9A-Za-z.~+-]*)?$"_s);
+  if (!pattern.match(version).hasMatch())
+    return false;
   info = TFileVersionInfo();
   info.InternalName = line.left(blank).trimmed();
-  info.Version = line.mid(blank + 1);
+  info.Version = version;
   info.Description = info.InternalName;
-  return !info.Version.isEmpty();
+  return true;
 }
 
 QString BitnessText()
@@ -184,6 +206,36 @@ QString OptionItem(const QString& word, const QString& value)
   return u' ' + QuoteIfBlank(u'/' + word + u':' + value);
 }
 
+QStringList SplitCommandLine(const QString& commandLine)
+{
+  QStringList items;
+  const qsizetype size = commandLine.size();
+  qsizetype i = 0;
+  for (;;) {
+    while (i < size && commandLine[i] == u' ')
+      ++i;
+    if (i >= size)
+      return items;
+    QString item;
+    if (commandLine[i] == u'"') {
+      for (++i; i < size; ++i) {
+        if (commandLine[i] != u'"') {
+          item += commandLine[i];
+        } else if (i + 1 < size && commandLine[i + 1] == u'"') {
+          item += u'"';
+          ++i;
+        } else {
+          ++i;
+          break;
+        }
+      }
+    }
+    while (i < size && commandLine[i] != u' ')
+      item += commandLine[i++];
+    items.append(item);
+  }
+}
+
 QString EngineResultText(int code)
 {
   switch (code & 0xFF) {
@@ -202,6 +254,101 @@ QString EngineResultText(int code)
   default:
     return _("Unexpected error") + u'!';
   }
+}
+
+void SetLogFolderSources(const QString& protDir, const QString& settingsFolder)
+{
+  const std::lock_guard lock(gLogFolderLock);
+  gProtDir = protDir;
+  gSettingsFolder = settingsFolder;
+}
+
+QString LogFolder()
+{
+  {
+    const std::lock_guard lock(gLogFolderLock);
+    if (!gProtDir.isEmpty())
+      return SetDirName(gProtDir);
+    if (!gSettingsFolder.isEmpty())
+      return SetDirName(gSettingsFolder);
+  }
+  return SetDirName(ConfigHome());
+}
+
+QString DefaultDriveId()
+{
+  return CurrentLanguage() == u"de"_s ? u"Lw?"_s : u"Drv?"_s;
+}
+
+QString ExtractFileDrive(const QString& path)
+{
+  if (path.size() >= 2 && path[1] == u':' && path[0].isLetter() && path[0].unicode() < 128)
+    return path.left(2);
+  if (path.startsWith(u"\\\\"_s)) {
+    // server and share: up to the backslash after the share's name
+    const qsizetype server = path.indexOf(u'\\', 2);
+    const qsizetype share = server < 0 ? -1 : path.indexOf(u'\\', server + 1);
+    return share < 0 ? path : path.left(share);
+  }
+  return QString();
+}
+
+QString DriveFolder(const QString& pattern, const QString& drive)
+{
+  if (drive.startsWith(u"\\\\"_s))
+    return SetDirName(drive.mid(2).replace(u'\\', u'/'));
+  if (!drive.contains(u':'))
+    return drive == u"/"_s ? QString() : SetDirName(drive);
+  const QString letter = drive.left(1).toUpper();
+  if (pattern.contains(u'?'))
+    return SetDirName(QString(pattern).replace(u'?', letter));
+  return SetDirName(pattern + letter);
+}
+
+QString SourceFolderInBackup(const QString& backupFolder, const QString& driveId, const QString& source)
+{
+  const QString drive = ExtractFileDrive(source);
+  QString below = source.mid(drive.size());
+  while (below.startsWith(u'/') || below.startsWith(u'\\'))
+    below.remove(0, 1);
+  return SetDirName(backupFolder) + DriveFolder(driveId, drive) + below;
+}
+
+QString TaskLogFile(const QString& taskFile)
+{
+  if (taskFile.isEmpty() || !QFileInfo(taskFile).isFile())
+    return QString();
+  QString name;
+  QString destination;
+  QString volume;
+  int counter = 1;
+  try {
+    const TUnicodeIniFile task = TUnicodeIniFile::CreateForRead(taskFile);
+    name = task.ReadString(u"Global"_s, u"LogName"_s, QString());
+    destination = task.ReadString(u"Global"_s, u"Destination"_s, QString());
+    volume = task.ReadString(u"Dir000"_s, u"Volume"_s, QString());
+    counter = task.ReadInteger(u"Global"_s, u"BackupCount"_s, 1);
+  } catch (const std::exception&) {
+    return QString(); // a task that cannot be read names no log
+  }
+  if (name.isEmpty())
+    return QString();
+  name.replace(u"%taskname%"_s, QFileInfo(taskFile).completeBaseName(), Qt::CaseInsensitive);
+  const QString destPlaceholder = u"%dest%"_s;
+  if (name.startsWith(destPlaceholder, Qt::CaseInsensitive)) {
+    // Without a destination the name stays as it is rather than turning into
+    // a file at the root of the file system.
+    if (destination.isEmpty())
+      return name;
+    QString resolved = destination;
+    QString label;
+    if (ResolveVolumePath(resolved, label) != vrNotFound)
+      destination = ExpandDestinationPlaceholders(resolved, volume, counter);
+  }
+  const QString result = ExpandLogPlaceholders(name, destination);
+  if (IsAbsolutePath(result) || result.startsWith(destPlaceholder, Qt::CaseInsensitive))
+    return result;
+  return LogFolder() + result;
 }
 
 QString JobFolder(const QString& engineSettingsFile, const QString& documentsFolder)

@@ -5,6 +5,7 @@
 // programs share with the engine.
 
 #include <QString>
+#include <QStringList>
 
 namespace ardanto {
 
@@ -49,8 +50,10 @@ QString VersionText(const QString& version, int parts);
 // This program's own description, compiled in from the build's version.
 TFileVersionInfo ProgramVersionInfo(const QString& programName);
 // Another program's description, read from its answer to --version (first
-// line: "<name> <version>"). False when it gives none.
+// line: "<name> <version>", the version beginning with a digit or "v" and a
+// digit). False when it gives none within five seconds.
 bool ReadVersionInfo(const QString& program, TFileVersionInfo& info);
+bool ReadVersionInfo(const QString& program, TFileVersionInfo& info, int timeoutMs);
 
 // "Version info" text: title, bitness, version and file date; with the
 // engine's name and version when the engine answers.
@@ -64,8 +67,45 @@ QString QuoteIfBlank(const QString& text);
 QString OptionItem(const QString& word);
 QString OptionItem(const QString& word, const QString& value);
 
+// The items of a command line built with QuoteIfBlank and OptionItem, so that
+// it can be started without a shell. Items are separated by blanks. An item
+// that begins with a double quote runs to the closing quote, "" inside
+// standing for one quote, and whatever follows up to the next blank belongs to
+// it; an unclosed quote runs to the end. In any other item quotes are plain
+// characters, as QuoteIfBlank leaves them there. What cannot come back: an
+// empty item, and an item without blanks that begins with a quote.
+QStringList SplitCommandLine(const QString& commandLine);
+
 // Text of an engine exit code (its low byte), followed by "!".
 QString EngineResultText(int code);
+
+// Tells LogFolder what the program learnt at start-up: the engine's [Config]
+// ProtDir (empty when not read) and the program's settings folder.
+void SetLogFolderSources(const QString& protDir, const QString& settingsFolder);
+// ProtDir with trailing "/" when known; else the program's settings folder;
+// else the user's configuration folder.
+QString LogFolder();
+
+// The default name pattern of the drive folders in a backup: "Lw?" for German,
+// else "Drv?".
+QString DefaultDriveId();
+// The drive part of a path: "c:" of a path written on Windows, "\\srv\share"
+// of a network path written there; empty for a POSIX path, which has none.
+QString ExtractFileDrive(const QString& path);
+// The folder of one source drive inside a backup, with trailing "/": the "?"
+// of pattern (or its end) takes the drive letter; a network drive gives its
+// server and share; a POSIX path has no drive and gives no folder (empty).
+QString DriveFolder(const QString& pattern, const QString& drive);
+// Where the engine keeps the copy of a source folder: the backup folder, the
+// drive folder and the source path below its drive root
+// (/home/ann/.thunderbird/x -> BACKUP/home/ann/.thunderbird/x).
+QString SourceFolderInBackup(const QString& backupFolder, const QString& driveId, const QString& source);
+
+// Where the engine writes the log of a task: [Global] LogName with
+// "%taskname%", the destination and the log placeholders expanded, below
+// LogFolder() unless absolute. Empty when the task file does not exist or names
+// no log.
+QString TaskLogFile(const QString& taskFile);
 
 // The job folder: documents + "Ardanto/", or [Config] JobDir of the engine
 // settings file when that names an existing folder; absolute, with "/".

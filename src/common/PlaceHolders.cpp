@@ -3,11 +3,11 @@
 #include "common/InitProg.h"
 
 #include "common/LangUtils.h"
+#include "common/VolumePaths.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QStorageInfo>
 #include <QSysInfo>
 
 #include <functional>
@@ -364,39 +364,15 @@ std::optional<QString> VolumePathLabel(const QString& path)
   return path.mid(1, end - 1);
 }
 
-// The mounted filesystem holding path; the path need not exist yet.
-QStorageInfo StorageOf(const QString& path)
-{
-  QString existing = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-  while (!existing.isEmpty() && !QFileInfo::exists(existing)) {
-    const QString parent = QFileInfo(existing).path();
-    if (parent == existing)
-      break;
-    existing = parent;
-  }
-  return QStorageInfo(existing);
-}
-
-QStorageInfo StorageWithLabel(const QString& label)
-{
-  const QList<QStorageInfo> volumes = QStorageInfo::mountedVolumes();
-  for (const QStorageInfo& volume : volumes) {
-    if (volume.isValid() && volume.name() == label)
-      return volume;
-  }
-  return QStorageInfo();
-}
-
+// The mount point and label come from the same list as volume paths use, so
+// "%drive%" of ":label:/x" names where ResolveVolumePath would look.
 QString DriveOf(const QString& destination)
 {
   if (destination.isEmpty())
     return QString();
-  if (const auto label = VolumePathLabel(destination)) {
-    const QStorageInfo volume = StorageWithLabel(*label);
-    return volume.isValid() ? volume.rootPath() : QString();
-  }
-  const QStorageInfo storage = StorageOf(destination);
-  return storage.isValid() ? storage.rootPath() : QString();
+  const auto volume = VolumePathLabel(destination) ? VolumeWithLabel(*VolumePathLabel(destination))
+                                                   : VolumeOfPath(destination);
+  return volume ? volume->RootPath : QString();
 }
 
 QString VolumeOf(const QString& destination)
@@ -405,8 +381,8 @@ QString VolumeOf(const QString& destination)
     return QString();
   if (const auto label = VolumePathLabel(destination))
     return *label;
-  const QStorageInfo storage = StorageOf(destination);
-  return storage.isValid() ? storage.name() : QString();
+  const auto volume = VolumeOfPath(destination);
+  return volume ? volume->Label : QString();
 }
 
 } // namespace
