@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDateTimeEdit>
 #include <QDir>
 #include <QGroupBox>
@@ -18,9 +19,11 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QFileInfo>
 #include <QTimer>
 #include <QTreeWidget>
@@ -107,13 +110,12 @@ TEST_F(MainFormTest, StartTimerListsDevicesAndHeaderOnlyForForceAndClose)
   EXPECT_EQ(lines[2], u"    2 portable devices found"_s);
 }
 
-TEST_F(MainFormTest, SelectingADeviceReadsItsTreeWithProgress)
+TEST_F(MainFormTest, ALoneDeviceIsSelectedAtStartWithItsTreeAndProgress)
 {
   TFakeDevice& device = AddPhone();
   for (int i = 0; i < 17; ++i)
     TFakeDevicePlatform::AddFile(device, u"m%1"_s.arg(i), u"music"_s, u"song%1.mp3"_s.arg(i), "x");
   auto window = MakeWindow();
-  window->tmStartTimerTimer();
   auto* progress = Find<QPlainTextEdit>(*window, "mmProgress");
   QStringList counts;
   QObject::connect(progress, &QPlainTextEdit::textChanged, [&] {
@@ -121,13 +123,15 @@ TEST_F(MainFormTest, SelectingADeviceReadsItsTreeWithProgress)
     if (last.endsWith(u"objects found"_s) && (counts.isEmpty() || counts.last() != last))
       counts << last;
   });
-  window->SelectDevice(0);
+  window->tmStartTimerTimer();
   // device, storage, 4 folders, 3 + 17 files: 26 objects
   EXPECT_EQ(counts, (QStringList{u"    0 objects found"_s, u"    10 objects found"_s, u"    20 objects found"_s,
                                  u"    26 objects found"_s}));
   const QStringList lines = window->ProgressLines();
-  EXPECT_EQ(lines.mid(2), (QStringList{u"  Selected: Fake Phone"_s, u"  Reading the directory structure"_s,
-                                       u"    26 objects found"_s, u"    4 directories found"_s}));
+  EXPECT_EQ(lines, (QStringList{u"  Loading device list"_s, u"    1 portable device found"_s,
+                                u"  Selected: Fake Phone"_s, u"  Reading the directory structure"_s,
+                                u"    26 objects found"_s, u"    4 directories found"_s}));
+  EXPECT_EQ(Find<QListWidget>(*window, "lbDevices")->currentRow(), 0);
   EXPECT_EQ(Find<QGroupBox>(*window, "gbDevice")->title(), u"Fake Phone"_s);
   EXPECT_EQ(Find<QLabel>(*window, "laManufacturer")->text(), u"Fake Devices Inc."_s);
   EXPECT_TRUE(Find<QLabel>(*window, "imWarning")->isHidden());
@@ -158,8 +162,7 @@ TEST_F(MainFormTest, AStorageThatCannotBeListedShowsTheWarning)
   TFakeDevice& device = AddPhone();
   TFakeDevicePlatform::AddStorage(device, u"s2"_s, u"Card"_s).EnumResult = E_ACCESSDENIED;
   auto window = MakeWindow();
-  window->tmStartTimerTimer();
-  window->SelectDevice(0);
+  window->tmStartTimerTimer(); // selects the lone device
   EXPECT_FALSE(Find<QLabel>(*window, "imWarning")->isHidden());
   const QStringList lines = window->ProgressLines();
   const qsizetype at = lines.indexOf(u"* Errors occurred when reading the directory structure:"_s);
@@ -418,32 +421,73 @@ TEST(FilterDialog, EnablingRulesAndInvalidMasks)
   EXPECT_EQ(TUnicodeIniFile::CreateForRead(ini).ReadString(u"FileFilter"_s, u"History0"_s, {}), u"*.*"_s);
 }
 
-TEST_F(MainFormTest, ARunLocksTheWindowUntilItEnds)
+TEST_F(MainFormTest, ARunLocksTheWindowAndShowsItsProgress)
 {
   AddPhone();
   auto window = MakeWindow();
   window->tmStartTimerTimer();
-  window->SelectDevice(0);
   Find<ui::THistoryComboBox>(*window, "cbxDestination")->setEditText(FDir.Path() + u"/backup"_s);
   int events = 0;
   bool closed = true;
   bool backupEnabled = true;
   bool devicesEnabled = true;
+  bool cancelEnabled = false;
   window->OnRunEvent = [&] {
     if (events++ == 0) {
-      closed = window->close();
+      closed = window->close(); // answered No: the run goes on
       backupEnabled = Find<QPushButton>(*window, "bbBackup")->isEnabled();
       devicesEnabled = Find<QListWidget>(*window, "lbDevices")->isEnabled();
+      cancelEnabled = Find<QPushButton>(*window, "bbCancel")->isEnabled();
     }
   };
+  auto* cancel = Find<QPushButton>(*window, "bbCancel");
+  EXPECT_FALSE(cancel->isEnabled());
   Find<QPushButton>(*window, "bbBackup")->click();
   EXPECT_GT(events, 0);
-  EXPECT_FALSE(closed) << "closing is refused during a run";
+  EXPECT_FALSE(closed) << "the window stays while the run goes on";
+  EXPECT_EQ(Questions.value(0), u"A backup is running.\r\nCancel it and close the window?"_s);
   EXPECT_FALSE(backupEnabled);
   EXPECT_FALSE(devicesEnabled);
-  EXPECT_TRUE(Questions.contains(u"A backup is running. Please wait until it has finished."_s));
+  EXPECT_TRUE(cancelEnabled);
+  EXPECT_FALSE(cancel->isEnabled()) << "nothing to cancel after the run";
   EXPECT_TRUE(Find<QPushButton>(*window, "bbBackup")->isEnabled());
-  EXPECT_TRUE(window->ProgressLines().contains(u"  3 files copied"_s)) << window->ProgressLines().join(u'\n').toStdString();
+  EXPECT_TRUE(window->ProgressLines().contains(u"  3 files copied"_s))
+      << window->ProgressLines().join(u'\n').toStdString();
+  auto* bar = Find<QProgressBar>(*window, "pbRun");
+  EXPECT_EQ(bar->value(), 1000);
+  EXPECT_EQ(bar->format(), u"3 of 3 files, 1.91 MiB of 1.91 MiB"_s);
+}
+
+TEST_F(MainFormTest, CancelStopsTheRunAfterTheCurrentFile)
+{
+  AddPhone();
+  auto window = MakeWindow();
+  window->tmStartTimerTimer();
+  Find<ui::THistoryComboBox>(*window, "cbxDestination")->setEditText(FDir.Path() + u"/backup"_s);
+  auto* cancel = Find<QPushButton>(*window, "bbCancel");
+  window->OnRunEvent = [&] {
+    if (cancel->isEnabled())
+      cancel->click();
+  };
+  Find<QPushButton>(*window, "bbBackup")->click();
+  const QStringList lines = window->ProgressLines();
+  EXPECT_TRUE(lines.contains(u"Backup cancelled"_s)) << lines.join(u'\n').toStdString();
+  EXPECT_FALSE(lines.contains(u"  3 files copied"_s)) << lines.join(u'\n').toStdString();
+  EXPECT_LT(Find<QProgressBar>(*window, "pbRun")->value(), 1000);
+
+  // Closing during a run, answered Yes: the run stops and the window closes.
+  window->OnRunEvent = [&] {
+    if (cancel->isEnabled()) {
+      Answers = {ui::dbYes};
+      window->close();
+    }
+  };
+  window->show();
+  Find<QPushButton>(*window, "bbBackup")->click();
+  EXPECT_TRUE(window->isVisible()) << "not while the run still ends";
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_TRUE(window->ProgressLines().contains(u"Backup cancelled"_s));
 }
 
 TEST_F(MainFormTest, DesktopShortcutStartsTheTask)
@@ -613,7 +657,7 @@ TEST_F(MainFormTest, ADeviceThatCannotBeOpenedHidesNoOther)
     return l.startsWith(u"  *** "_s) && l.contains(u"Held Phone"_s) && l.contains(u"gvfsd-mtp (pid 4321)"_s);
   });
   EXPECT_NE(held_line, lines.end()) << lines.join(u'\n').toStdString();
-  EXPECT_EQ(lines.last(), u"    1 portable device found"_s);
+  EXPECT_TRUE(lines.contains(u"    1 portable device found"_s)) << lines.join(u'\n').toStdString();
 
   // The list's line opens the device it shows.
   window->SelectDevice(0);
@@ -640,4 +684,61 @@ TEST_F(MainFormTest, TwoDevicesOfTheTasksNameAreNamedInTheLog)
   });
   ASSERT_NE(warning, lines.end()) << lines.join(u'\n').toStdString();
   EXPECT_TRUE(warning->contains(u"fake:Fake Phone 2"_s)) << warning->toStdString();
+}
+
+TEST_F(MainFormTest, ANewTaskCanBeSavedAndSavingIsConfirmed)
+{
+  AddPhone();
+  auto window = MakeWindow();
+  window->tmStartTimerTimer();
+  auto* save = Find<QPushButton>(*window, "bbSave");
+  EXPECT_TRUE(save->isEnabled()) << "a new task saves as a new file";
+  const QString task = FDir.File(u"jobs/new.pkj"_s);
+  FResponders.File = [&](const ui::TFileRequest& request) {
+    EXPECT_TRUE(request.Save);
+    return task;
+  };
+  save->click();
+  ASSERT_TRUE(QFileInfo::exists(task));
+  EXPECT_FALSE(save->isEnabled());
+  EXPECT_TRUE(window->statusBar()->currentMessage().contains(task)) << window->statusBar()->currentMessage().toStdString();
+
+  Answers = {ui::dbYes};
+  Find<QPushButton>(*window, "bbShortcut")->click();
+  EXPECT_TRUE(window->statusBar()->currentMessage().contains(u"Ardanto-Portkeep-new"_s))
+      << window->statusBar()->currentMessage().toStdString();
+}
+
+TEST_F(MainFormTest, NothingMovesWhenADeviceIsChosenOrCompressionTicked)
+{
+  TFakeDevice& device = AddPhone(u"A phone whose name is much longer than the column of devices is wide"_s);
+  device.Description = u"A description that is far longer than the group of properties would like it to be"_s;
+  auto window = MakeWindow();
+  const auto settle = [] {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+  };
+  const auto geometries = [&] {
+    QStringList places;
+    for (const char* name : {"lbDevices", "tvFolders", "lvFiles", "cbxDestination", "gbTimeSlot", "gbFilter",
+                             "bbBackup", "pbRun", "mmProgress"}) {
+      const QWidget* widget = Find<QWidget>(*window, name);
+      const QPoint at = widget->mapTo(window.get(), QPoint(0, 0));
+      places << u"%1 %2,%3 %4x%5"_s.arg(QLatin1StringView(name)).arg(at.x()).arg(at.y()).arg(widget->width()).arg(
+                    widget->height());
+    }
+    return places;
+  };
+  settle();
+  const QStringList before = geometries();
+  window->tmStartTimerTimer(); // selects the lone device
+  settle();
+  ASSERT_NE(window->Device(), nullptr);
+  EXPECT_EQ(geometries(), before) << "choosing a device";
+  Find<QCheckBox>(*window, "cbCompress")->click();
+  settle();
+  EXPECT_EQ(geometries(), before) << "ticking Compress files";
+  Find<QCheckBox>(*window, "cbCompress")->click();
+  settle();
+  EXPECT_EQ(geometries(), before) << "and off again";
 }

@@ -14,6 +14,7 @@
 #include "platform/DesktopEntry.h"
 #include "platform/Volumes.h"
 #include "portkeep/TaskFolders.h"
+#include "portkeep/WindowRules.h"
 #include "portkeep/gui/ContentIcons.h"
 #include "portkeep/gui/FilterDlg.h"
 #include "ui/Dialogs.h"
@@ -40,11 +41,13 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTextDocumentFragment>
 #include <QTimer>
@@ -65,6 +68,8 @@ namespace {
 constexpr int kIndexRole = Qt::UserRole;
 constexpr int kHistoryCount = 15;
 const QString kHelpPage = u"ardanto-device.html"_s;
+// How long a confirmation stays in the status line, in milliseconds.
+constexpr int kStatusTimeout = 8000;
 // A copy that gets nothing from the device for this long ends an automatic run.
 constexpr std::chrono::milliseconds kAutomaticStallTimeout = std::chrono::minutes(5);
 
@@ -269,9 +274,11 @@ void TMainForm::BuildWindow()
   auto* properties = new QGridLayout(gbDevice);
   const auto propertyRow = [&](int row, const QString& caption, QLabel*& value, const char* name) {
     properties->addWidget(new QLabel(caption, gbDevice), row, 0);
-    value = new QLabel(gbDevice);
+    value = new QLabel(u"X"_s, gbDevice);
     value->setObjectName(QLatin1StringView(name));
     value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A long value is cut, not given room that moves the columns.
+    value->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     properties->addWidget(value, row, 1);
   };
   propertyRow(0, _("Manufacturer:"), laManufacturer, "laManufacturer");
@@ -279,6 +286,13 @@ void TMainForm::BuildWindow()
   propertyRow(2, _("Description:"), laDescription, "laDescription");
   propertyRow(3, _("Power source:"), laPower, "laPower");
   propertyRow(4, _("Firmware:"), laFirmware, "laFirmware");
+  // The group keeps the height it has with a device, also without one.
+  gbDevice->setTitle(u"X"_s);
+  gbDevice->setFixedHeight(gbDevice->sizeHint().height());
+  gbDevice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  gbDevice->setTitle(QString());
+  for (QLabel* value : {laManufacturer, laType, laDescription, laPower, laFirmware})
+    value->clear();
 
   // Folders and files.
   auto* laFolders = new QLabel(_("Directories"), central);
@@ -326,6 +340,12 @@ void TMainForm::BuildWindow()
   lbNoComp->setResizeMode(QListView::Adjust);
   lbNoComp->setSelectionMode(QAbstractItemView::NoSelection);
   btNoComp = Button(gbFileProcessing, "btNoComp", u"…"_s, _("Select file types not to be compressed"));
+  // Hidden without compression, but keeping their place: nothing else moves.
+  for (QWidget* w : std::initializer_list<QWidget*>{cbZip, laNoComp, lbNoComp, btNoComp}) {
+    QSizePolicy policy = w->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    w->setSizePolicy(policy);
+  }
   auto* processing = new QGridLayout(gbFileProcessing);
   processing->addWidget(cbCompress, 0, 0);
   processing->addWidget(cbZip, 0, 1);
@@ -403,6 +423,20 @@ void TMainForm::BuildWindow()
   edFolder = new QLineEdit(central);
   edFolder->setObjectName(u"edFolder"_s);
   edFolder->setReadOnly(true);
+  bbCancel = Button(central, "bbCancel", _("Cancel"), _("Stop the backup after the current file"),
+                    QStyle::SP_MediaStop);
+  bbCancel->setEnabled(false);
+  pbRun = new QProgressBar(central);
+  pbRun->setObjectName(u"pbRun"_s);
+  pbRun->setRange(0, 1000);
+  pbRun->setToolTip(_("Files and bytes of the backup"));
+  pbFile = new QProgressBar(central);
+  pbFile->setObjectName(u"pbFile"_s);
+  pbFile->setRange(0, 1000);
+  pbFile->setToolTip(_("The file being copied"));
+  laRate = new QLabel(central);
+  laRate->setObjectName(u"laRate"_s);
+  laRate->setMinimumWidth(fontMetrics().horizontalAdvance(u"999.99 MiB/s, 000:00:00 left"_s));
   bbInfo = Button(central, "bbInfo", QString(), _("Version info"), QStyle::SP_MessageBoxInformation);
   bbHelp = Button(central, "bbHelp", QString(), _("Program help"), QStyle::SP_DialogHelpButton);
   bbQuit = Button(central, "bbQuit", QString(), _("Quit program and save settings"), QStyle::SP_DialogCloseButton);
@@ -465,6 +499,14 @@ void TMainForm::BuildWindow()
   for (QPushButton* b : {bbInfo, bbHelp, bbQuit})
     buttons->addWidget(b);
 
+  // The run's progress: always in place, so that nothing moves when a run
+  // starts or ends.
+  auto* runRow = new QHBoxLayout;
+  runRow->addWidget(pbRun, 3);
+  runRow->addWidget(pbFile, 1);
+  runRow->addWidget(laRate);
+  runRow->addWidget(bbCancel);
+
   auto* progressHead = new QHBoxLayout;
   progressHead->addWidget(laStatus);
   progressHead->addStretch();
@@ -475,8 +517,11 @@ void TMainForm::BuildWindow()
   layout->addLayout(destination);
   layout->addLayout(options);
   layout->addLayout(buttons);
+  layout->addLayout(runRow);
   layout->addLayout(progressHead);
   layout->addWidget(mmProgress, 2);
+  // Made now: a status line that appears with its first message moves the window's contents.
+  statusBar()->setObjectName(u"sbStatus"_s);
   resize(1100, 800);
 
   tmStartTimer = new QTimer(this);
@@ -536,6 +581,8 @@ void TMainForm::BuildWindow()
   connect(bbShortcut, &QPushButton::clicked, this, [this] { Guard([this] { CreateShortcut(); }); });
   connect(bbReset, &QPushButton::clicked, this, [this] { Guard([this] { ResetSettings(); }); });
   connect(bbBackup, &QPushButton::clicked, this, [this] { Guard([this] { StartBackup(); }); });
+  // Not through Guard: it has to work while the run holds the window.
+  connect(bbCancel, &QPushButton::clicked, this, &TMainForm::CancelRun);
   connect(bbInfo, &QPushButton::clicked, this, [this] { ShowVersionInfo(); });
   connect(bbHelp, &QPushButton::clicked, this, [this] { ui::OpenHelp(this, kHelpPage); });
   connect(bbQuit, &QPushButton::clicked, this, &QWidget::close);
@@ -617,9 +664,39 @@ void TMainForm::ProcessEvents()
   if (now - FLastEvents < std::chrono::milliseconds(10))
     return;
   FLastEvents = now;
+  ApplyRunProgress();
   if (OnRunEvent)
     OnRunEvent();
   QCoreApplication::processEvents();
+}
+
+void TMainForm::ShowProgress(const TRunProgress& progress)
+{
+  // Shown when the window gets its events, not at every call.
+  FProgress = progress;
+}
+
+bool TMainForm::CancelRequested()
+{
+  return FCancelRequested;
+}
+
+void TMainForm::CancelRun()
+{
+  if (!FRunning || FCancelRequested)
+    return;
+  FCancelRequested = true;
+  bbCancel->setEnabled(false);
+  statusBar()->showMessage(_("The backup stops after the current file"));
+}
+
+void TMainForm::ApplyRunProgress()
+{
+  pbRun->setValue(RunPermille(FProgress));
+  pbRun->setFormat(RunProgressText(FProgress));
+  pbFile->setValue(ProgressPermille(FProgress.CurrentDone, FProgress.CurrentSize));
+  pbFile->setFormat(FProgress.CurrentFile.isEmpty() ? QString() : u"%p%"_s);
+  laRate->setText(RateText(FProgress));
 }
 
 QStringList TMainForm::ProgressLines() const
@@ -701,7 +778,8 @@ void TMainForm::MarkChanged()
 
 void TMainForm::UpdateTaskButtons()
 {
-  bbSave->setEnabled(!FRunning && FTask.EditStatus() == esChanged);
+  // Without a task file, saving asks for one.
+  bbSave->setEnabled(!FRunning && (FTask.TaskName().isEmpty() || FTask.EditStatus() == esChanged));
 }
 
 void TMainForm::SetRunning(bool running)
@@ -714,6 +792,7 @@ void TMainForm::SetRunning(bool running)
                                                     cbxDestination, gbFileProcessing, rgOverwrite, cbArchive,
                                                     gbTimeSlot, gbFilter})
     w->setEnabled(!running);
+  bbCancel->setEnabled(running);
   if (!running)
     bbShortcut->setEnabled(!FTask.TaskName().isEmpty() && FTask.EditStatus() != esNew);
   UpdateTaskButtons();
@@ -736,8 +815,11 @@ void TMainForm::ForgetDevice()
   lvFiles->clear();
   FSelectionOrder.clear();
   gbDevice->setTitle(QString());
-  for (QLabel* value : {laManufacturer, laType, laDescription, laPower, laFirmware})
+  gbDevice->setToolTip(QString());
+  for (QLabel* value : {laManufacturer, laType, laDescription, laPower, laFirmware}) {
     value->clear();
+    value->setToolTip(QString());
+  }
 }
 
 void TMainForm::LoadDeviceList(const QString& header, bool autoSelect)
@@ -840,6 +922,10 @@ void TMainForm::ShowDeviceProperties()
   laDescription->setText(FDevice->Description());
   laPower->setText(FDevice->PowerSourceAsString() + u" ("_s + QString::number(FDevice->PowerLevel()) + u"%)"_s);
   laFirmware->setText(FDevice->Firmware());
+  // Values too long for the group can still be read.
+  gbDevice->setToolTip(gbDevice->title());
+  for (QLabel* value : {laManufacturer, laType, laDescription, laPower, laFirmware})
+    value->setToolTip(value->text());
 }
 
 bool TMainForm::ReadTree(bool showErrors)
@@ -1066,8 +1152,6 @@ void TMainForm::ShowCompressionControls()
     w->setVisible(compress);
   if (!compress)
     cbZip->setChecked(false);
-  // Without its type list the group ends level with the time slot's.
-  gbFileProcessing->setMaximumHeight(compress ? QWIDGETSIZE_MAX : gbTimeSlot->sizeHint().height());
 }
 
 void TMainForm::ShowNoCompTypes()
@@ -1318,6 +1402,7 @@ bool TMainForm::SaveTask(const QString& fileName)
   FTask.SetTaskName(fileName);
   FTask.SetEditStatus(esSaved);
   UpdateTaskButtons();
+  statusBar()->showMessage(FormatText(_("Task saved: %s"), {fileName}), kStatusTimeout);
   return true;
 }
 
@@ -1406,8 +1491,11 @@ void TMainForm::CreateShortcut()
   if (!ui::AskYesNo(this, ProgTitle, question))
     return;
   QDir().mkpath(platform::DesktopFolder());
-  if (const int error = platform::CreateDesktopShortcut(shortcut))
+  if (const int error = platform::CreateDesktopShortcut(shortcut)) {
     ui::ShowError(this, _("Error creating desktop shortcut!") + u"\r\n"_s + SystemErrorText(error));
+    return;
+  }
+  statusBar()->showMessage(FormatText(_("Desktop shortcut created: %s"), {shortcut.Name}), kStatusTimeout);
 }
 
 void TMainForm::ResetSettings()
@@ -1451,6 +1539,9 @@ void TMainForm::RunBackup(bool automatic)
   }
   ReadControlsIntoSettings();
   cbxDestination->AddToHistory(cbxDestination->currentText());
+  FCancelRequested = false;
+  FProgress = TRunProgress();
+  ApplyRunProgress();
   SetRunning(true);
   FLastEvents = {};
   try {
@@ -1459,12 +1550,24 @@ void TMainForm::RunBackup(bool automatic)
     run.SetStallTimeout(automatic ? kAutomaticStallTimeout : std::chrono::milliseconds(0));
     run.Run(SelectedFolders());
   } catch (...) {
-    SetRunning(false);
-    edFolder->clear();
+    EndRun();
     throw;
   }
+  EndRun();
+}
+
+void TMainForm::EndRun()
+{
   SetRunning(false);
   edFolder->clear();
+  ApplyRunProgress();
+  if (FCancelRequested)
+    statusBar()->showMessage(_("Backup cancelled"), kStatusTimeout);
+  // The user asked to close while the run went on; the run is over now.
+  if (FCloseAfterRun) {
+    FCloseAfterRun = false;
+    QTimer::singleShot(0, this, &QWidget::close);
+  }
 }
 
 void TMainForm::tmStartTimerTimer()
@@ -1477,8 +1580,9 @@ void TMainForm::tmStartTimerTimer()
     return;
   }
   FHeader = FCommandLine.ForceTask && FCommandLine.CloseProg ? AutoRunHeader(ProgTitle, ProgVersion) : QString();
-  LoadDeviceList(FHeader);
   const QString taskName = FTask.TaskName();
+  // A task picks its device itself; without one, a lone device is the one.
+  LoadDeviceList(FHeader, taskName.isEmpty());
   if (taskName.isEmpty())
     return;
   if (!FCommandLine.ForceTask) {
@@ -1558,7 +1662,11 @@ void TMainForm::ShowVersionInfo()
 void TMainForm::closeEvent(QCloseEvent* event)
 {
   if (FRunning) {
-    ui::ShowWarning(this, _("A backup is running. Please wait until it has finished."));
+    // The run stops after the current file and the window closes then.
+    if (ui::AskYesNo(this, ProgTitle, _("A backup is running.\r\nCancel it and close the window?"), false)) {
+      CancelRun();
+      FCloseAfterRun = true;
+    }
     event->ignore();
     return;
   }

@@ -24,6 +24,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QSpinBox;
@@ -91,6 +92,12 @@ private:
   void AddLine(int indent, const QString& text) override;
   void ShowFolder(const QString& path) override;
   void ProcessEvents() override;
+  void ShowProgress(const TRunProgress& progress) override;
+  bool CancelRequested() override;
+  void CancelRun();
+  void ApplyRunProgress();
+  // After a run, also one that broke off.
+  void EndRun();
 
   void BuildWindow();
   void FormCreate();
@@ -166,6 +173,9 @@ private:
   std::unique_ptr<ardanto::TPortableDeviceManager> DevManager;
   ardanto::TPortableDevice* FDevice = nullptr;
   bool FRunning = false;
+  bool FCancelRequested = false;
+  bool FCloseAfterRun = false; // closing was asked for during the run
+  TRunProgress FProgress;
   std::chrono::steady_clock::time_point FLastEvents; // of a run
   bool FShown = false;
   bool FUnattended = false;
@@ -230,6 +240,10 @@ private:
   QPushButton* bbReset;
   QPushButton* bbBackup;
   QLineEdit* edFolder;
+  QPushButton* bbCancel;
+  QProgressBar* pbRun;
+  QProgressBar* pbFile;
+  QLabel* laRate;
   QPushButton* bbInfo;
   QPushButton* bbHelp;
   QPushButton* bbQuit;
