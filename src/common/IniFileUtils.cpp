@@ -144,8 +144,8 @@ QString OneLine(const QString& line)
 
 } // namespace
 
-TUnicodeIniFile::TUnicodeIniFile(const QString& fileName, bool readOnly, bool clearEntries)
-  : FFileName(fileName), FReadOnly(readOnly)
+TUnicodeIniFile::TUnicodeIniFile(const QString& fileName, bool readOnly, bool clearEntries, TIniEncoding unmarked)
+  : FFileName(fileName), FReadOnly(readOnly), FUnmarked(unmarked)
 {
   Load();
   if (readOnly) {
@@ -167,6 +167,11 @@ TUnicodeIniFile::TUnicodeIniFile(const QString& fileName, bool readOnly, bool cl
 TUnicodeIniFile TUnicodeIniFile::CreateForRead(const QString& fileName)
 {
   return TUnicodeIniFile(fileName, true, false);
+}
+
+TUnicodeIniFile TUnicodeIniFile::CreateForRead(const QString& fileName, TIniEncoding unmarked)
+{
+  return TUnicodeIniFile(fileName, true, false, unmarked);
 }
 
 TUnicodeIniFile TUnicodeIniFile::CreateForWrite(const QString& fileName, bool clearEntries)
@@ -203,6 +208,9 @@ void TUnicodeIniFile::Load()
   } else if (bytes.startsWith("\xFE\xFF")) {
     FReadEncoding = TIniEncoding::Utf16BE;
     text = DecodeUtf16(QByteArrayView(bytes).sliced(2), true);
+  } else if (FUnmarked == TIniEncoding::Utf8NoMark) {
+    FReadEncoding = TIniEncoding::Utf8NoMark;
+    text = QString::fromUtf8(bytes);
   } else {
     text = DecodeWindows1252(bytes);
   }
@@ -427,6 +435,8 @@ QByteArray TUnicodeIniFile::ToBytes() const
     return EncodeUtf16(text, true);
   case TIniEncoding::Utf8:
     return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
+  case TIniEncoding::Utf8NoMark:
+    return text.toUtf8();
   case TIniEncoding::Ansi: {
     QByteArray bytes;
     if (EncodeWindows1252(text, bytes))

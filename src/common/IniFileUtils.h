@@ -18,12 +18,17 @@
 
 namespace ardanto {
 
-enum class TIniEncoding { Ansi, Utf8, Utf16LE, Utf16BE };
+// Utf8NoMark is UTF-8 without a byte-order mark, the form in which Thunderbird
+// keeps its own INI files.
+enum class TIniEncoding { Ansi, Utf8, Utf16LE, Utf16BE, Utf8NoMark };
 
 class TUnicodeIniFile {
 public:
   // Loads the file; a missing file gives an empty store. Changes are never saved.
   static TUnicodeIniFile CreateForRead(const QString& fileName);
+  // The same, with text that has no byte-order mark read as unmarked (Ansi or
+  // Utf8NoMark) instead of Ansi.
+  static TUnicodeIniFile CreateForRead(const QString& fileName, TIniEncoding unmarked);
   // Loads the file (unless clearEntries) and sees to [Unicode] Encoding.
   static TUnicodeIniFile CreateForWrite(const QString& fileName, bool clearEntries = false);
 
@@ -79,7 +84,8 @@ private:
     QStringList Lines;
   };
 
-  TUnicodeIniFile(const QString& fileName, bool readOnly, bool clearEntries);
+  TUnicodeIniFile(const QString& fileName, bool readOnly, bool clearEntries,
+                  TIniEncoding unmarked = TIniEncoding::Ansi);
   void Load();
   void Parse(const QString& text);
   const TSection* FindSection(const QString& name) const;
@@ -92,6 +98,7 @@ private:
   bool FReadOnly = true;
   bool FUnsaved = true;
   TIniEncoding FReadEncoding = TIniEncoding::Ansi;
+  TIniEncoding FUnmarked = TIniEncoding::Ansi;
   TIniEncoding FEncoding = TIniEncoding::Utf16LE;
   std::vector<TSection> FSections;
   // First section of each case-folded name; rebuilt after sections go away.
