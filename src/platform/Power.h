@@ -1,0 +1,58 @@
+#pragma once
+
+// Logging off, shutting down, restarting and suspending after an unattended
+// run: logind over the system bus, logging off through the desktop's session
+// manager.
+
+#include <QList>
+#include <QString>
+
+namespace ardanto::platform {
+
+// What follows a forced run. The programs never set dmIdleOff and dmHybrid;
+// both power off like dmShutdown.
+enum TDownMode : int { dmNone, dmPowerOff, dmShutdown, dmLogOff, dmRestart, dmIdleOff, dmHybrid };
+enum TSuspendMode : int { smNone, smStandby, smHibernate };
+
+enum class TPowerAction { PowerOff, Reboot, Suspend, Hibernate, LogOff };
+
+// The service that carries an action out.
+class TPowerBackend {
+public:
+  virtual ~TPowerBackend() = default;
+  // True when the request was accepted; otherwise error says why.
+  virtual bool Request(TPowerAction action, QString& error) = 0;
+};
+
+// logind's Manager (PowerOff, Reboot, Suspend, Hibernate, never asking the
+// user) on the system bus, or on $ARDANTO_SYSTEM_BUS_ADDRESS when set. Log
+// off: GNOME's, KDE's or Xfce's session manager on the session bus
+// ($ARDANTO_SESSION_BUS_ADDRESS when set), else logind's TerminateSession of
+// $XDG_SESSION_ID (or of the caller's own session).
+class TLogindPowerBackend : public TPowerBackend {
+public:
+  bool Request(TPowerAction action, QString& error) override;
+};
+
+// Records what it is asked and answers as told: for tests.
+class TRecordingPowerBackend : public TPowerBackend {
+public:
+  bool Request(TPowerAction action, QString& error) override;
+
+  QList<TPowerAction> Requests;
+  bool Accept = true;
+  QString Error = QStringLiteral("Access denied");
+};
+
+// The backend the routines below use: logind unless one was set. Returns the
+// one used so far (nullptr: logind); nullptr brings logind back.
+TPowerBackend* SetPowerBackend(TPowerBackend* backend);
+
+// dmLogOff logs the user off, dmRestart restarts, the others but dmNone power
+// off; nothing is asked of the user. dmNone does nothing and succeeds. On
+// failure error (when given) gets the system's reason.
+bool ShutDownWindows(TDownMode kind, QString* error = nullptr);
+// Standby, or hibernation.
+bool SuspendWindows(bool hibernate, QString* error = nullptr);
+
+} // namespace ardanto::platform
