@@ -12,7 +12,8 @@ namespace ardanto::platform {
 // (sysRoot: "/" normally, a prepared tree in tests).
 bool IsUsbBlockDevice(dev_t device, const QString& sysRoot = QStringLiteral("/"));
 
-// Whether the file system holding path is on a USB-attached drive.
+// Whether the file system holding path (which need not exist yet) is on a
+// USB-attached drive, also through an encrypted or logical volume.
 bool IsUsbDrive(const QString& path);
 
 } // namespace ardanto::platform
