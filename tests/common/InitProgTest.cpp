@@ -355,8 +355,8 @@ TEST_F(TaskLogFileTest, ExpandsTheLogNameOfATask)
     QString Expected;
   } cases[] = {
       {"LogName=%TaskName%.log", "", logs + u"tb-x.log"_s},
-      {"LogName=sub/%taskname%-%year%.log", "", logs + u"sub/tb-x-"_s + QString::number(QDate::currentDate().year()) +
-                                                    u".log"_s},
+      {"LogName=sub/%taskname%-%year%.log", "",
+       logs + u"sub/tb-x-"_s + QString::number(QDate::currentDate().year()) + u".log"_s},
       {"LogName=/var/log/%taskname%.log", "", u"/var/log/tb-x.log"_s},
       {"LogName=%dest%/logs/%taskname%.log\nDestination=/backup/%volume%/%v#3%\nBackupCount=5", "Volume=SRC",
        u"/backup/SRC/2/logs/tb-x.log"_s},
