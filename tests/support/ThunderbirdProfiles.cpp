@@ -15,6 +15,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <optional>
 #include <stdexcept>
 #include <string>
