@@ -5,6 +5,7 @@
 #include "portkeep/gui/MainForm.h"
 #include "support/TestSupport.h"
 #include "ui/Dialogs.h"
+#include "ui/FieldFormats.h"
 #include "ui/HistoryComboBox.h"
 #include "ui/ListEditor.h"
 
@@ -292,15 +293,6 @@ TEST_F(MainFormTest, TimeSlotFieldsFollowTheMode)
   EXPECT_DOUBLE_EQ(s.TimePeriod.Dat1, DateTimeFromQDateTime(QDateTime(QDate(2024, 3, 5), QTime(0, 0), Qt::UTC)));
 }
 
-TEST(DisplayFormats, DateAndTimeFieldsByLocale)
-{
-  EXPECT_EQ(DateFieldFormat(QLocale(QLocale::English, QLocale::UnitedStates)), u"MM/dd/yyyy"_s);
-  EXPECT_EQ(DateFieldFormat(QLocale(QLocale::German, QLocale::Germany)), u"dd.MM.yyyy"_s);
-  EXPECT_EQ(DateFieldFormat(QLocale(QLocale::Swedish, QLocale::Sweden)), u"yyyy-MM-dd"_s);
-  EXPECT_EQ(TimeFieldFormat(QLocale(QLocale::German, QLocale::Germany)), u"HH:mm"_s);
-  EXPECT_EQ(TimeFieldFormat(QLocale(QLocale::English, QLocale::UnitedStates)), u"hh:mm AP"_s);
-}
-
 TEST_F(MainFormTest, TasksSaveLoadAskAndReset)
 {
   AddPhone();
@@ -410,13 +402,13 @@ TEST(FilterDialog, EnablingRulesAndInvalidMasks)
   EXPECT_EQ(filter.Filter(), u"*.*"_s) << "an empty text with All matching stores *.*";
   EXPECT_FALSE(filter.Regular());
   EXPECT_EQ(filter.Mode(), fmInclude);
-  EXPECT_EQ(FilterDisplayText(filter), u"only *.*"_s);
+  EXPECT_EQ(ui::FilterDisplayText(filter), u"only *.*"_s);
 
   all->click();
   ASSERT_TRUE(dialog.Apply(filter));
   EXPECT_EQ(filter.Mode(), fmOff);
   EXPECT_EQ(filter.Filter(), u"*.*"_s) << "All keeps the previous mask";
-  EXPECT_EQ(FilterDisplayText(filter), u"All files"_s);
+  EXPECT_EQ(ui::FilterDisplayText(filter), u"All files"_s);
   dialog.SaveHistory();
   EXPECT_EQ(TUnicodeIniFile::CreateForRead(ini).ReadString(u"FileFilter"_s, u"History0"_s, {}), u"*.*"_s);
 }
@@ -514,7 +506,8 @@ TEST_F(MainFormTest, DesktopShortcutStartsTheTask)
   Answers = {ui::dbYes};
   Find<QPushButton>(*window, "bbShortcut")->click();
   EXPECT_EQ(Questions.last(),
-            u"Backup files from a portable device\r\nReplace existing desktop shortcut \"Ardanto-Portkeep-My Phone\"?"_s);
+            u"Backup files from a portable device\r\n"
+            u"Replace existing desktop shortcut \"Ardanto-Portkeep-My Phone\"?"_s);
 }
 
 TEST_F(MainFormTest, TheStartTimerWaitsForARunningBackup)
@@ -701,7 +694,8 @@ TEST_F(MainFormTest, ANewTaskCanBeSavedAndSavingIsConfirmed)
   save->click();
   ASSERT_TRUE(QFileInfo::exists(task));
   EXPECT_FALSE(save->isEnabled());
-  EXPECT_TRUE(window->statusBar()->currentMessage().contains(task)) << window->statusBar()->currentMessage().toStdString();
+  EXPECT_TRUE(window->statusBar()->currentMessage().contains(task))
+      << window->statusBar()->currentMessage().toStdString();
 
   Answers = {ui::dbYes};
   Find<QPushButton>(*window, "bbShortcut")->click();

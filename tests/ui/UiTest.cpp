@@ -1,6 +1,8 @@
 #include "common/IniFileUtils.h"
+#include "common/TextFilter.h"
 #include "ui/Dialogs.h"
 #include "ui/DirectoryDialog.h"
+#include "ui/FieldFormats.h"
 #include "ui/HelpKeys.h"
 #include "ui/HistoryComboBox.h"
 #include "ui/PlaceHolderDialog.h"
@@ -175,4 +177,29 @@ TEST(HelpKeys, HintsAndMissingHelp)
   };
   EXPECT_FALSE(OpenHelp(&window, u"no-such-page.html"_s));
   EXPECT_EQ(shown, u"Help is not available on this system!"_s);
+}
+
+TEST(FieldFormats, DateAndTimeFieldsByLocale)
+{
+  EXPECT_EQ(DateFieldFormat(QLocale(QLocale::English, QLocale::UnitedStates)), u"MM/dd/yyyy"_s);
+  EXPECT_EQ(DateFieldFormat(QLocale(QLocale::German, QLocale::Germany)), u"dd.MM.yyyy"_s);
+  EXPECT_EQ(DateFieldFormat(QLocale(QLocale::Swedish, QLocale::Sweden)), u"yyyy-MM-dd"_s);
+  EXPECT_EQ(TimeFieldFormat(QLocale(QLocale::German, QLocale::Germany)), u"HH:mm"_s);
+  EXPECT_EQ(TimeFieldFormat(QLocale(QLocale::English, QLocale::UnitedStates)), u"hh:mm AP"_s);
+}
+
+TEST(FieldFormats, TaskFileFilterAndFilterText)
+{
+  EXPECT_EQ(TaskFileFilter(u"pkj"_s), u"Backup tasks (*.pkj);;all (*)"_s);
+  EXPECT_EQ(TaskFileFilter(u"buj"_s), u"Backup tasks (*.buj);;all (*)"_s);
+
+  TTextFilter filter(true, true);
+  EXPECT_EQ(FilterDisplayText(filter), u"All files"_s);
+  filter.SetFilter(u"*.jpg"_s);
+  filter.SetMode(fmInclude);
+  EXPECT_EQ(FilterDisplayText(filter), u"only *.jpg"_s);
+  filter.SetMode(fmExclude);
+  EXPECT_EQ(FilterDisplayText(filter), u"all except *.jpg"_s);
+  filter.SetMode(fmOff);
+  EXPECT_EQ(FilterDisplayText(filter), u"All files"_s) << "a switched-off filter keeps its text, unseen";
 }

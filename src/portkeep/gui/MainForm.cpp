@@ -19,6 +19,7 @@
 #include "portkeep/gui/FilterDlg.h"
 #include "ui/Dialogs.h"
 #include "ui/DirectoryDialog.h"
+#include "ui/FieldFormats.h"
 #include "ui/HelpKeys.h"
 #include "ui/HistoryComboBox.h"
 #include "ui/ListEditor.h"
@@ -73,24 +74,23 @@ constexpr int kStatusTimeout = 8000;
 // A copy that gets nothing from the device for this long ends an automatic run.
 constexpr std::chrono::milliseconds kAutomaticStallTimeout = std::chrono::minutes(5);
 
-// File list entries sort by their column's meaning, not their text.
+constexpr int kTimeRole = Qt::UserRole + 1; // file list: the raw time and size behind the shown texts
+constexpr int kSizeRole = Qt::UserRole + 2;
+
+// File list entries sort by the values they show, not by their text.
 class TFileItem : public QTreeWidgetItem {
 public:
   using QTreeWidgetItem::QTreeWidgetItem;
   bool operator<(const QTreeWidgetItem& other) const override
   {
-    const int column = treeWidget() != nullptr ? treeWidget()->sortColumn() : 0;
-    if (column == 1) {
-      const QDateTime a = QLocale().toDateTime(text(1), QLocale::ShortFormat);
-      const QDateTime b = QLocale().toDateTime(other.text(1), QLocale::ShortFormat);
-      // Text that cannot be read counts as the earliest time.
-      if (!a.isValid() || !b.isValid())
-        return !a.isValid() && b.isValid();
-      return a < b;
-    }
-    if (column == 2)
-      return CompareFileSizeTexts(text(2), other.text(2)) < 0;
-    return text(0).compare(other.text(0), Qt::CaseInsensitive) < 0;
+    const int column = treeWidget() != nullptr ? treeWidget()->sortColumn() : fcName;
+    return FileEntryLess(Entry(*this), Entry(other), column);
+  }
+
+private:
+  static TFileEntry Entry(const QTreeWidgetItem& item)
+  {
+    return {item.text(0), item.data(0, kTimeRole).toDouble(), item.data(0, kSizeRole).toLongLong()};
   }
 };
 
@@ -147,56 +147,7 @@ void SortChildren(QTreeWidgetItem* node)
   node->addChildren(children);
 }
 
-TDateTime WholeDay(const QDate& date)
-{
-  return DateTimeFromQDateTime(QDateTime(date, QTime(0, 0), Qt::UTC));
-}
-
-QDate DateOf(TDateTime value)
-{
-  return QDateTimeFromDateTime(std::floor(value), Qt::UTC).date();
-}
-
-// "Backup tasks|*.pkj" and "all|*.*" in the form file dialogs take.
-QString TaskFileFilter()
-{
-  const QString tasks = FormatText(_("Backup tasks|*.%s"), {u"pkj"_s});
-  const qsizetype bar = tasks.indexOf(u'|');
-  return tasks.left(bar) + u" ("_s + tasks.mid(bar + 1) + u");;"_s + _("all") + u" (*)"_s;
-}
-
 } // namespace
-
-QString FilterDisplayText(const TTextFilter& filter)
-{
-  switch (filter.Mode()) {
-  case fmInclude:
-    return FormatText(_("only %s"), {filter.Filter()});
-  case fmExclude:
-    return FormatText(_("all except %s"), {filter.Filter()});
-  default:
-    return _("All files");
-  }
-}
-
-QString DateFieldFormat(const QLocale& locale)
-{
-  const QString format = locale.dateFormat(QLocale::ShortFormat);
-  const qsizetype d = format.indexOf(u'd');
-  const qsizetype m = format.indexOf(u'M');
-  const qsizetype y = format.indexOf(u'y');
-  if (y >= 0 && y < m && y < d)
-    return u"yyyy-MM-dd"_s;
-  if (m >= 0 && m < d)
-    return u"MM/dd/yyyy"_s;
-  return u"dd.MM.yyyy"_s;
-}
-
-QString TimeFieldFormat(const QLocale& locale)
-{
-  const QString format = locale.timeFormat(QLocale::ShortFormat);
-  return format.contains(u"AP"_s, Qt::CaseInsensitive) ? u"hh:mm AP"_s : u"HH:mm"_s;
-}
 
 // ---------------------------------------------------------------------------
 // Creation
@@ -233,8 +184,8 @@ void TMainForm::FormCreate()
   ProgVersDate = QLocale().toString(QFileInfo(QCoreApplication::applicationFilePath()).lastModified().date(),
                                     QLocale::ShortFormat);
   EnginePath = FindEngine();
-  FDateFormat = DateFieldFormat(QLocale::system());
-  FTimeFormat = TimeFieldFormat(QLocale::system());
+  FDateFormat = ui::DateFieldFormat(QLocale::system());
+  FTimeFormat = ui::TimeFieldFormat(QLocale::system());
   FSettings.TimePeriod = TTimePeriod::Default(Today());
   FSettings.NoCompTypes = NormalizeNoCompTypes(DefaultNoCompTypes());
   FFolders = DetermineFolders(platform::IsUsbDrive(CurrentProgramPaths().ProgramFolder));
@@ -539,14 +490,7 @@ void TMainForm::BuildWindow()
   connect(tvFolders, &QTreeWidget::itemClicked, this,
           [this](QTreeWidgetItem* item) { Guard([this, item] { ShowFiles(item); }); });
   connect(tvFolders, &QTreeWidget::itemSelectionChanged, this, [this] {
-    QList<int> selected;
-    for (QTreeWidgetItem* item : tvFolders->selectedItems())
-      selected.append(item->data(0, kIndexRole).toInt());
-    FSelectionOrder.removeIf([&selected](int index) { return !selected.contains(index); });
-    for (int index : selected) {
-      if (!FSelectionOrder.contains(index))
-        FSelectionOrder.append(index);
-    }
+    FSelectionOrder = MergeSelectionOrder(FSelectionOrder, SelectedIndexes());
     // The user's own choice replaces the folders a task named.
     if (!FFillingTree)
       FKept.Valid = false;
@@ -636,14 +580,39 @@ void TMainForm::SetCaption(const QString& taskDisplayName)
 // ---------------------------------------------------------------------------
 // Progress box
 
+namespace {
+
+// Puts the lines into the box in one edit and scrolls once: line by line, the
+// box's layout and scrolling cost more than copying a small file.
+void AppendLines(QPlainTextEdit& box, QStringList& lines)
+{
+  if (lines.isEmpty())
+    return;
+  box.appendPlainText(lines.join(u'\n'));
+  lines.clear();
+  box.verticalScrollBar()->setValue(box.verticalScrollBar()->maximum());
+}
+
+} // namespace
+
 void TMainForm::AddLine(int indent, const QString& text)
 {
-  mmProgress->appendPlainText(QString(indent, u' ') + text);
-  mmProgress->verticalScrollBar()->setValue(mmProgress->verticalScrollBar()->maximum());
+  // A run's lines go into the box together when the window gets its events.
+  // Failures and the closing summary go in at once, so a run always ends
+  // with all its lines in the box.
+  FPendingLines.append(QString(indent, u' ') + text);
+  if (FRunning && indent > 0) {
+    // Also when the run breaks off before the window gets its events again.
+    if (FPendingLines.size() == 1)
+      QMetaObject::invokeMethod(this, [this] { AppendLines(*mmProgress, FPendingLines); }, Qt::QueuedConnection);
+    return;
+  }
+  AppendLines(*mmProgress, FPendingLines);
 }
 
 void TMainForm::ReplaceLastLine(const QString& text)
 {
+  AppendLines(*mmProgress, FPendingLines);
   QTextCursor cursor(mmProgress->document());
   cursor.movePosition(QTextCursor::End);
   cursor.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
@@ -664,6 +633,7 @@ void TMainForm::ProcessEvents()
   if (now - FLastEvents < std::chrono::milliseconds(10))
     return;
   FLastEvents = now;
+  AppendLines(*mmProgress, FPendingLines);
   ApplyRunProgress();
   if (OnRunEvent)
     OnRunEvent();
@@ -701,6 +671,7 @@ void TMainForm::ApplyRunProgress()
 
 QStringList TMainForm::ProgressLines() const
 {
+  AppendLines(*mmProgress, FPendingLines);
   const QString text = mmProgress->toPlainText();
   return text.isEmpty() ? QStringList() : text.split(u'\n');
 }
@@ -1011,11 +982,8 @@ void TMainForm::NodeExpanded(QTreeWidgetItem* node)
   AddChildNodes(node);
   SortChildren(node);
   // Selected nodes below went away with their items.
-  QList<int> selected;
-  for (QTreeWidgetItem* item : tvFolders->selectedItems())
-    selected.append(item->data(0, kIndexRole).toInt());
   const qsizetype before = FSelectionOrder.size();
-  FSelectionOrder.removeIf([&selected](int index) { return !selected.contains(index); });
+  FSelectionOrder = MergeSelectionOrder(FSelectionOrder, SelectedIndexes());
   if (!FFillingTree && FSelectionOrder.size() != before)
     FKept.Valid = false;
 }
@@ -1066,8 +1034,12 @@ void TMainForm::ShowFiles(QTreeWidgetItem* node)
       auto* item = new TFileItem;
       item->setText(0, child->DisplayName());
       item->setIcon(0, ContentTypeIcon(child->ContentType()));
-      item->setText(1, QLocale().toString(QDateTimeFromDateTime(child->LastWriteTime()), QLocale::ShortFormat));
-      item->setText(2, FormatFileSize(false, false, QChar(), child->Size()));
+      const TDateTime time = child->LastWriteTime();
+      const std::int64_t size = child->Size();
+      item->setText(1, QLocale().toString(QDateTimeFromDateTime(time), QLocale::ShortFormat));
+      item->setText(2, FormatFileSize(false, false, QChar(), size));
+      item->setData(0, kTimeRole, time);
+      item->setData(0, kSizeRole, static_cast<qlonglong>(size));
       item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
       item->setData(0, kIndexRole, child->Index());
       items.append(item);
@@ -1080,20 +1052,23 @@ void TMainForm::ShowFiles(QTreeWidgetItem* node)
 
 void TMainForm::FileHeaderClicked(int column)
 {
-  if (column == FSortColumn) {
-    FSortAscending = !FSortAscending;
-  } else {
-    FSortColumn = column;
-    FSortAscending = column == 0; // names A to Z, dates and sizes largest first
-  }
+  FSort = NextFileSort(FSort, column);
   SortFiles();
 }
 
 void TMainForm::SortFiles()
 {
-  const Qt::SortOrder order = FSortAscending ? Qt::AscendingOrder : Qt::DescendingOrder;
-  lvFiles->sortItems(FSortColumn, order);
-  lvFiles->header()->setSortIndicator(FSortColumn, order);
+  const Qt::SortOrder order = FSort.Ascending ? Qt::AscendingOrder : Qt::DescendingOrder;
+  lvFiles->sortItems(FSort.Column, order);
+  lvFiles->header()->setSortIndicator(FSort.Column, order);
+}
+
+QList<int> TMainForm::SelectedIndexes() const
+{
+  QList<int> selected;
+  for (QTreeWidgetItem* item : tvFolders->selectedItems())
+    selected.append(item->data(0, kIndexRole).toInt());
+  return selected;
 }
 
 std::vector<TPortableDeviceObject*> TMainForm::SelectedFolders() const
@@ -1102,19 +1077,7 @@ std::vector<TPortableDeviceObject*> TMainForm::SelectedFolders() const
   TPortableDeviceContent* content = FDevice != nullptr ? FDevice->Content() : nullptr;
   if (content == nullptr)
     return folders;
-  QList<int> selected;
-  for (QTreeWidgetItem* item : tvFolders->selectedItems())
-    selected.append(item->data(0, kIndexRole).toInt());
-  QList<int> ordered;
-  for (int index : FSelectionOrder) {
-    if (selected.contains(index))
-      ordered.append(index);
-  }
-  for (int index : selected) {
-    if (!ordered.contains(index))
-      ordered.append(index);
-  }
-  for (int index : ordered) {
+  for (const int index : MergeSelectionOrder(FSelectionOrder, SelectedIndexes())) {
     if (TPortableDeviceObject* object = content->GetObject(index))
       folders.push_back(object);
   }
@@ -1202,7 +1165,7 @@ void TMainForm::InsertPlaceholder()
 
 void TMainForm::ShowFilter()
 {
-  edFilter->setText(FilterDisplayText(FSettings.Filter));
+  edFilter->setText(ui::FilterDisplayText(FSettings.Filter));
   laRegular->setVisible(FSettings.Filter.Regular());
 }
 
@@ -1220,25 +1183,18 @@ void TMainForm::ShowTimeSlot()
 {
   const bool loading = FLoading;
   FLoading = true;
-  const TTimePeriod& period = FSettings.TimePeriod;
-  QDateTime from(DateOf(period.Dat1), QTime::fromMSecsSinceStartOfDay(static_cast<int>(
-                                          std::llround((period.DayTime - std::floor(period.DayTime)) *
-                                                       kMillisecondsPerDay)) % 86400000));
-  edFrom->setDateTime(from);
-  edTo->setDateTime(QDateTime(DateOf(period.Dat2), QTime(0, 0)));
-  edDays->setValue(std::clamp(period.Days, 1, 9999));
-  cbxTimeMode->setCurrentIndex(std::clamp<int>(period.Mode, 0, kLastDeviceTimeMode));
+  const TTimeSlotFields fields = TimeSlotFields(FSettings.TimePeriod);
+  edFrom->setDateTime(QDateTime(fields.From, fields.FromTime));
+  edTo->setDateTime(QDateTime(fields.To, QTime(0, 0)));
+  edDays->setValue(fields.Days);
+  cbxTimeMode->setCurrentIndex(std::clamp<int>(FSettings.TimePeriod.Mode, 0, kLastDeviceTimeMode));
   LayoutTimeSlot();
   FLoading = loading;
 }
 
 void TMainForm::ReadTimeSlotBack()
 {
-  TTimePeriod& period = FSettings.TimePeriod;
-  period.Dat1 = WholeDay(edFrom->date());
-  period.Dat2 = WholeDay(edTo->date());
-  period.DayTime = edFrom->time().msecsSinceStartOfDay() / kMillisecondsPerDay;
-  period.Days = edDays->value();
+  ReadTimeSlotFields({edFrom->date(), edFrom->time(), edTo->date(), edDays->value()}, FSettings.TimePeriod);
 }
 
 void TMainForm::LayoutTimeSlot()
@@ -1278,12 +1234,11 @@ void TMainForm::FromChanged()
   if (FLoading)
     return;
   if (cbxTimeMode->currentIndex() == tmToday) {
-    const QTime t = edFrom->time();
-    FSettings.TimePeriod.DayTime = (t.hour() * 60 + t.minute()) / 1440.0;
-  } else if (edTo->date() < edFrom->date()) {
+    FSettings.TimePeriod.DayTime = DayTimeOf(edFrom->time());
+  } else {
     const bool loading = FLoading;
     FLoading = true;
-    edTo->setDate(edFrom->date().addDays(1));
+    edTo->setDate(ToAfterFromChanged(edFrom->date(), edTo->date()));
     FLoading = loading;
   }
   MarkChanged();
@@ -1293,12 +1248,10 @@ void TMainForm::ToChanged()
 {
   if (FLoading)
     return;
-  if (edTo->date() < edFrom->date()) {
-    const bool loading = FLoading;
-    FLoading = true;
-    edFrom->setDate(edTo->date());
-    FLoading = loading;
-  }
+  const bool loading = FLoading;
+  FLoading = true;
+  edFrom->setDate(FromAfterToChanged(edFrom->date(), edTo->date()));
+  FLoading = loading;
   MarkChanged();
 }
 
@@ -1420,7 +1373,7 @@ bool TMainForm::SaveTaskAs()
   request.Title = _("Save backup configuration for portable device");
   request.Folder = FFolders.JobFolder;
   request.FileName = FTask.TaskName();
-  request.Filter = TaskFileFilter();
+  request.Filter = ui::TaskFileFilter(u"pkj"_s);
   request.DefaultSuffix = u"pkj"_s;
   QDir().mkpath(FFolders.JobFolder);
   QString file = ui::ChooseFile(this, request);
@@ -1459,7 +1412,7 @@ void TMainForm::OpenTask()
   request.Title = _("Load backup configuration for portable device");
   request.Folder = FFolders.JobFolder;
   request.FileName = FTask.TaskName();
-  request.Filter = TaskFileFilter();
+  request.Filter = ui::TaskFileFilter(u"pkj"_s);
   request.DefaultSuffix = u"pkj"_s;
   const QString file = ui::ChooseFile(this, request);
   if (file.isEmpty())
@@ -1475,20 +1428,9 @@ void TMainForm::CreateShortcut()
   const QString taskName = FTask.TaskName();
   if (taskName.isEmpty())
     return;
-  const QString name = DelExt(ExtractFileName(taskName));
-  platform::TDesktopShortcut shortcut;
-  shortcut.Name = u"Ardanto-Portkeep-"_s + name;
-  shortcut.FileName = platform::DesktopFolder() + shortcut.Name + u".desktop"_s;
-  shortcut.Comment = _("Device backup: ") + name;
-  shortcut.Program = QCoreApplication::applicationFilePath();
-  shortcut.Arguments = {taskName, u"/f"_s};
-  shortcut.WorkingFolder = FFolders.JobFolder;
-  shortcut.Icon = u"portkeep"_s;
-  const QString question =
-      _("Backup files from a portable device") + u"\r\n"_s +
-      (QFileInfo::exists(shortcut.FileName) ? FormatText(_("Replace existing desktop shortcut \"%s\"?"), {shortcut.Name})
-                                            : FormatText(_("Create desktop shortcut for \"%s\"?"), {name}));
-  if (!ui::AskYesNo(this, ProgTitle, question))
+  const platform::TDesktopShortcut shortcut = TaskShortcut(taskName, QCoreApplication::applicationFilePath(),
+                                                           FFolders.JobFolder, platform::DesktopFolder());
+  if (!ui::AskYesNo(this, ProgTitle, ShortcutQuestion(shortcut, taskName, QFileInfo::exists(shortcut.FileName))))
     return;
   QDir().mkpath(platform::DesktopFolder());
   if (const int error = platform::CreateDesktopShortcut(shortcut)) {
@@ -1502,20 +1444,12 @@ void TMainForm::ResetSettings()
 {
   if (!ui::AskYesNo(this, ProgTitle, _("Reset to default configuration") + u'?'))
     return;
-  FSettings.Overwrite = omWhenOlder;
-  FSettings.Compress = false;
-  FSettings.CompressAsZip = false;
-  FSettings.Filter.SetMode(fmOff);
-  const TTimePeriod defaults = TTimePeriod::Default(Today());
-  FSettings.TimePeriod.Mode = tmAll;
-  FSettings.TimePeriod.Dat1 = defaults.Dat1;
-  FSettings.TimePeriod.Dat2 = defaults.Dat2;
-  FSettings.TimePeriod.DayTime = defaults.DayTime;
-  FSettings.TimePeriod.Days = defaults.Days;
-  FSettings.ArchBit = cbArchive->isChecked(); // not reset
+  ReadControlsIntoSettings(); // what is not reset stays as the controls show it
+  ResetTaskSettings(FSettings, Today());
   const TEditStatus status = FTask.EditStatus();
   ApplySettingsToControls();
   tvFolders->clearSelection();
+  FKept.Dirs.clear(); // also the folders of a task whose device is away
   FTask.SetEditStatus(status);
   UpdateTaskButtons();
 }

@@ -7,6 +7,7 @@
 #include "portkeep/BackupRun.h"
 #include "portkeep/Startup.h"
 #include "portkeep/TaskSettings.h"
+#include "portkeep/WindowRules.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -124,6 +125,7 @@ private:
   void ShowFiles(QTreeWidgetItem* node);
   std::vector<ardanto::TPortableDeviceObject*> SelectedFolders() const;
   QStringList SelectedPaths() const;
+  QList<int> SelectedIndexes() const;
   void FileHeaderClicked(int column);
   void SortFiles();
 
@@ -177,14 +179,14 @@ private:
   bool FCloseAfterRun = false; // closing was asked for during the run
   TRunProgress FProgress;
   std::chrono::steady_clock::time_point FLastEvents; // of a run
+  mutable QStringList FPendingLines; // of a run, not yet in the progress box
   bool FShown = false;
   bool FUnattended = false;
   QString FHeader;      // first line of the progress box in an automatic run
   QString FLoadFailure; // why the last LoadTask failed
   QHash<QString, QString> FListedDescriptions; // device identifier -> description, of the listed devices
   bool FLoading = false; // controls are being filled, not changed by the user
-  int FSortColumn = 0;
-  bool FSortAscending = true;
+  TFileSort FSort; // the file list's, names A to Z at first
   QList<int> FSelectionOrder; // object indexes, in the order they were selected
   // The device and folders a task names, kept from loading (or from the tree
   // when its device goes) until the user chooses others: a reloaded list or
@@ -254,11 +256,5 @@ private:
   QString FDateFormat;
   QString FTimeFormat;
 };
-
-// What the window shows for a filter: "All files", "only ..." or "all except ...".
-QString FilterDisplayText(const ardanto::TTextFilter& filter);
-// The display formats of date and time fields for a locale.
-QString DateFieldFormat(const QLocale& locale);
-QString TimeFieldFormat(const QLocale& locale);
 
 } // namespace portkeep
