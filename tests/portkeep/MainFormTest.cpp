@@ -736,3 +736,30 @@ TEST_F(MainFormTest, NothingMovesWhenADeviceIsChosenOrCompressionTicked)
   settle();
   EXPECT_EQ(geometries(), before) << "and off again";
 }
+
+TEST_F(MainFormTest, NothingReachesTheDeviceWhileItsTreeIsRead)
+{
+  TFakeDevice& phone = AddPhone();
+  for (int i = 0; i < 40; ++i)
+    TFakeDevicePlatform::AddFile(phone, u"m%1"_s.arg(i), u"music"_s, u"song%1.mp3"_s.arg(i), "x");
+  AddPhone(u"Second"_s);
+  auto window = MakeWindow();
+  window->tmStartTimerTimer(); // two devices: none is selected
+  // The tree is read with the window taking its events: these come then.
+  bool fired = false;
+  QTimer::singleShot(0, window.get(), [&] {
+    fired = true;
+    Find<QPushButton>(*window, "btReload")->click();
+    emit Find<QListWidget>(*window, "lbDevices")->itemClicked(Find<QListWidget>(*window, "lbDevices")->item(1));
+    window->tmStartTimerTimer();
+  });
+  FPlatform->Stats.Closed.clear();
+  window->SelectDevice(0);
+  EXPECT_TRUE(fired) << "the events came while the tree was read";
+  EXPECT_FALSE(FPlatform->Stats.Closed.contains(u"fake:Fake Phone"_s)) << "the device stayed open under the reading";
+  ASSERT_NE(window->Device(), nullptr);
+  EXPECT_EQ(window->Device()->DeviceID(), u"fake:Fake Phone"_s);
+  EXPECT_EQ(window->Device()->Content()->ObjectCount(), 49);
+  EXPECT_EQ(Find<QTreeWidget>(*window, "tvFolders")->topLevelItem(0)->text(0), u"Fake Phone"_s);
+  EXPECT_TRUE(window->findChild<QTimer*>(u"tmStartTimer"_s)->isActive()) << "the start timer looks again later";
+}

@@ -485,10 +485,18 @@ void TMainForm::BuildWindow()
   connect(btReload, &QPushButton::clicked, this, [this] { Guard([this] { LoadDeviceList(QString(), true); }); });
   connect(lbDevices, &QListWidget::itemClicked, this,
           [this](QListWidgetItem* item) { Guard([this, item] { SelectDevice(lbDevices->row(item)); }); });
-  connect(tvFolders, &QTreeWidget::itemExpanded, this,
-          [this](QTreeWidgetItem* item) { Guard([this, item] { NodeExpanded(item); }); });
+  connect(tvFolders, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) {
+    // The window's own expansions go through ExpandNode; this one came from
+    // outside while the window is busy: the node stays closed.
+    if (Busy()) {
+      const QSignalBlocker block(tvFolders);
+      item->setExpanded(false);
+      return;
+    }
+    Exclusive([this, item] { NodeExpanded(item); });
+  });
   connect(tvFolders, &QTreeWidget::itemClicked, this,
-          [this](QTreeWidgetItem* item) { Guard([this, item] { ShowFiles(item); }); });
+          [this](QTreeWidgetItem* item) { Exclusive([this, item] { ShowFiles(item); }); });
   connect(tvFolders, &QTreeWidget::itemSelectionChanged, this, [this] {
     FSelectionOrder = MergeSelectionOrder(FSelectionOrder, SelectedIndexes());
     // The user's own choice replaces the folders a task named.
@@ -505,9 +513,9 @@ void TMainForm::BuildWindow()
     ShowCompressionControls();
     MarkChanged();
   });
-  connect(btNoComp, &QPushButton::clicked, this, [this] { Guard([this] { EditNoCompTypes(); }); });
-  connect(btDestination, &QPushButton::clicked, this, [this] { Guard([this] { ChooseDestination(); }); });
-  connect(btPlaceholder, &QPushButton::clicked, this, [this] { Guard([this] { InsertPlaceholder(); }); });
+  connect(btNoComp, &QPushButton::clicked, this, [this] { Exclusive([this] { EditNoCompTypes(); }); });
+  connect(btDestination, &QPushButton::clicked, this, [this] { Exclusive([this] { ChooseDestination(); }); });
+  connect(btPlaceholder, &QPushButton::clicked, this, [this] { Exclusive([this] { InsertPlaceholder(); }); });
   connect(cbxDestination, &QComboBox::editTextChanged, this, [this] { MarkChanged(); });
   for (QRadioButton* rb : rbOverwrite)
     connect(rb, &QRadioButton::toggled, this, [this](bool on) {
@@ -518,12 +526,12 @@ void TMainForm::BuildWindow()
   connect(edFrom, &QDateTimeEdit::dateTimeChanged, this, &TMainForm::FromChanged);
   connect(edTo, &QDateTimeEdit::dateTimeChanged, this, &TMainForm::ToChanged);
   connect(edDays, qOverload<int>(&QSpinBox::valueChanged), this, [this] { MarkChanged(); });
-  connect(btFilter, &QPushButton::clicked, this, [this] { Guard([this] { EditFilter(); }); });
-  connect(bbOpen, &QPushButton::clicked, this, [this] { Guard([this] { OpenTask(); }); });
-  connect(bbSave, &QPushButton::clicked, this, [this] { Guard([this] { SaveTaskClicked(); }); });
-  connect(bbSaveAs, &QPushButton::clicked, this, [this] { Guard([this] { SaveTaskAs(); }); });
-  connect(bbShortcut, &QPushButton::clicked, this, [this] { Guard([this] { CreateShortcut(); }); });
-  connect(bbReset, &QPushButton::clicked, this, [this] { Guard([this] { ResetSettings(); }); });
+  connect(btFilter, &QPushButton::clicked, this, [this] { Exclusive([this] { EditFilter(); }); });
+  connect(bbOpen, &QPushButton::clicked, this, [this] { Exclusive([this] { OpenTask(); }); });
+  connect(bbSave, &QPushButton::clicked, this, [this] { Exclusive([this] { SaveTaskClicked(); }); });
+  connect(bbSaveAs, &QPushButton::clicked, this, [this] { Exclusive([this] { SaveTaskAs(); }); });
+  connect(bbShortcut, &QPushButton::clicked, this, [this] { Exclusive([this] { CreateShortcut(); }); });
+  connect(bbReset, &QPushButton::clicked, this, [this] { Exclusive([this] { ResetSettings(); }); });
   connect(bbBackup, &QPushButton::clicked, this, [this] { Guard([this] { StartBackup(); }); });
   // Not through Guard: it has to work while the run holds the window.
   connect(bbCancel, &QPushButton::clicked, this, &TMainForm::CancelRun);
@@ -546,6 +554,14 @@ void TMainForm::Guard(const std::function<void()>& action)
     QApplication::restoreOverrideCursor();
     ui::ShowError(this, QString::fromLocal8Bit(e.what()));
   }
+}
+
+void TMainForm::Exclusive(const std::function<void()>& action)
+{
+  if (Busy())
+    return;
+  const TBusyGuard busy(FBusy);
+  Guard(action);
 }
 
 void TMainForm::showEvent(QShowEvent* event)
@@ -795,8 +811,14 @@ void TMainForm::ForgetDevice()
 
 void TMainForm::LoadDeviceList(const QString& header, bool autoSelect)
 {
-  if (FRunning)
+  if (Busy())
     return;
+  const TBusyGuard busy(FBusy);
+  ReadDeviceList(header, autoSelect);
+}
+
+void TMainForm::ReadDeviceList(const QString& header, bool autoSelect)
+{
   imWarning->hide();
   mmProgress->clear();
   if (!header.isEmpty())
@@ -853,12 +875,20 @@ void TMainForm::LoadDeviceList(const QString& header, bool autoSelect)
     row = 0;
   }
   if (row >= 0)
-    SelectDevice(row);
+    OpenListedDevice(row);
 }
 
 void TMainForm::SelectDevice(int row)
 {
-  if (FRunning || row < 0 || row >= lbDevices->count() || !EnsureManager())
+  if (Busy())
+    return;
+  const TBusyGuard busy(FBusy);
+  OpenListedDevice(row);
+}
+
+void TMainForm::OpenListedDevice(int row)
+{
+  if (row < 0 || row >= lbDevices->count() || !EnsureManager())
     return;
   lbDevices->setCurrentRow(row);
   ForgetDevice();
@@ -946,6 +976,7 @@ void TMainForm::ShowTree()
     top->setIcon(0, style()->standardIcon(QStyle::SP_DriveHDIcon));
     AddChildNodes(top);
     SortChildren(top);
+    const QSignalBlocker block(tvFolders);
     top->setExpanded(true);
   }
   QApplication::restoreOverrideCursor();
@@ -971,6 +1002,17 @@ void TMainForm::AddChildNodes(QTreeWidgetItem* node)
                                                                          : QStyle::SP_DirIcon));
     new QTreeWidgetItem(item); // an empty child gives the node its expand button
   }
+}
+
+void TMainForm::ExpandNode(QTreeWidgetItem* node)
+{
+  if (node->isExpanded())
+    return;
+  {
+    const QSignalBlocker block(tvFolders);
+    node->setExpanded(true);
+  }
+  NodeExpanded(node);
 }
 
 void TMainForm::NodeExpanded(QTreeWidgetItem* node)
@@ -1003,7 +1045,7 @@ void TMainForm::SelectStoredFolders(const QStringList& paths)
     QTreeWidgetItem* node = top;
     for (const int index : TreeNodePath(*content, *object)) {
       if (node != top)
-        node->setExpanded(true);
+        ExpandNode(node);
       QTreeWidgetItem* child = nullptr;
       for (int i = 0; i < node->childCount() && child == nullptr; ++i) {
         if (!node->child(i)->text(0).isEmpty() && node->child(i)->data(0, kIndexRole).toInt() == index)
@@ -1089,7 +1131,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
   if (watched == tvFolders && event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {
-      Guard([this] { ShowFiles(tvFolders->currentItem()); });
+      Exclusive([this] { ShowFiles(tvFolders->currentItem()); });
       return true; // the space key is consumed
     }
   }
@@ -1260,6 +1302,14 @@ void TMainForm::ToChanged()
 
 bool TMainForm::LoadTask(const QString& fileName)
 {
+  if (Busy())
+    return false;
+  const TBusyGuard busy(FBusy);
+  return LoadTaskFile(fileName);
+}
+
+bool TMainForm::LoadTaskFile(const QString& fileName)
+{
   FTask.SetTaskName(fileName);
   FLoadFailure.clear();
   QStringList notes;
@@ -1288,7 +1338,7 @@ bool TMainForm::LoadTask(const QString& fileName)
       FLoadFailure = FormatText(_("Portable device \"%s\" is not ready!"), {stored.DeviceName});
       return false;
     }
-    LoadDeviceList(FHeader);
+    ReadDeviceList(FHeader, false);
     FDevice = OpenTaskDevice(stored.DeviceName);
   }
 
@@ -1309,7 +1359,7 @@ bool TMainForm::LoadTask(const QString& fileName)
 
   if (QTreeWidgetItem* top = tvFolders->topLevelItem(0)) {
     for (int i = 0; i < top->childCount(); ++i)
-      top->child(i)->setExpanded(true);
+      ExpandNode(top->child(i));
   }
   FKept = {stored.DeviceName, stored.Dirs, true};
   SelectStoredFolders(stored.Dirs);
@@ -1406,7 +1456,7 @@ int TMainForm::AskSaveChanged()
 
 void TMainForm::OpenTask()
 {
-  if (FRunning || AskSaveChanged() == 2)
+  if (AskSaveChanged() == 2)
     return;
   ui::TFileRequest request;
   request.Title = _("Load backup configuration for portable device");
@@ -1419,7 +1469,7 @@ void TMainForm::OpenTask()
     return;
   mmProgress->clear();
   QCoreApplication::processEvents();
-  if (LoadTask(file))
+  if (LoadTaskFile(file))
     SetCaption(DelExt(ExtractFileName(file)));
 }
 
@@ -1459,10 +1509,11 @@ void TMainForm::ResetSettings()
 
 void TMainForm::StartBackup()
 {
-  if (FRunning)
+  if (Busy())
     return;
+  const TBusyGuard busy(FBusy);
   mmProgress->clear();
-  RunBackup();
+  RunBackup(false);
 }
 
 void TMainForm::RunBackup(bool automatic)
@@ -1507,48 +1558,58 @@ void TMainForm::EndRun()
 void TMainForm::tmStartTimerTimer()
 {
   tmStartTimer->stop();
-  // A run started before the timer fired owns the device: reloading the list
-  // now would close it under the run. Look again once the run is over.
-  if (FRunning) {
+  // Whatever the window is doing (a run, a tree being read, a dialog) may
+  // hold the device: reloading the list now would close it under that. Look
+  // again later.
+  if (Busy()) {
     tmStartTimer->start();
     return;
   }
+  bool closing = false;
+  {
+    const TBusyGuard busy(FBusy);
+    closing = StartTask();
+  }
+  if (closing)
+    close();
+}
+
+bool TMainForm::StartTask()
+{
   FHeader = FCommandLine.ForceTask && FCommandLine.CloseProg ? AutoRunHeader(ProgTitle, ProgVersion) : QString();
   const QString taskName = FTask.TaskName();
   // A task picks its device itself; without one, a lone device is the one.
-  LoadDeviceList(FHeader, taskName.isEmpty());
+  ReadDeviceList(FHeader, taskName.isEmpty());
   if (taskName.isEmpty())
-    return;
+    return false;
   if (!FCommandLine.ForceTask) {
     // Only loaded: a task file that is not there gives no run and no word.
     if (QFileInfo(taskName).isFile())
-      LoadTask(taskName);
-    return;
+      LoadTaskFile(taskName);
+    return false;
   }
   bool loaded = false;
   try {
-    loaded = LoadTask(taskName);
+    loaded = LoadTaskFile(taskName);
   } catch (const EArdantoError& e) {
     FLoadFailure = e.Message();
   } catch (const std::exception& e) {
     FLoadFailure = QString::fromLocal8Bit(e.what());
   }
-  if (loaded) {
-    AutomaticRun();
-    return;
-  }
+  if (loaded)
+    return AutomaticRun();
   if (FLoadFailure.isEmpty())
     FLoadFailure = _("The backup task could not be loaded");
   AddLine(0, ErrorLine(FLoadFailure));
   // Without a display nobody can take over the open window: the run ends here.
-  if (FUnattended && FCommandLine.CloseProg) {
-    AddLine(0, u"==> "_s + _("Backup not run") + u": "_s +
-                   QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat));
-    EndAutomaticRun();
-  }
+  if (!FUnattended || !FCommandLine.CloseProg)
+    return false;
+  AddLine(0, u"==> "_s + _("Backup not run") + u": "_s +
+                 QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat));
+  return WriteAutomaticLog();
 }
 
-void TMainForm::AutomaticRun()
+bool TMainForm::AutomaticRun()
 {
   AddLine(0, u"========================="_s);
   StartTime = QDateTime::currentDateTime();
@@ -1562,11 +1623,10 @@ void TMainForm::AutomaticRun()
     AddLine(0, ErrorLine(QString::fromLocal8Bit(e.what())));
   }
   AddLine(0, AutoRunFinishedLine(StartTime, QDateTime::currentDateTime()));
-  if (FCommandLine.CloseProg)
-    EndAutomaticRun();
+  return FCommandLine.CloseProg && WriteAutomaticLog();
 }
 
-void TMainForm::EndAutomaticRun()
+bool TMainForm::WriteAutomaticLog()
 {
   const QString logFile = AutoRunLogFile(FFolders.SettingsFolder, FTask.TaskName());
   try {
@@ -1575,14 +1635,14 @@ void TMainForm::EndAutomaticRun()
     if (!FUnattended) {
       // Someone is there: the window stays, so that the log can be copied.
       ui::ShowError(this, e.Message());
-      return;
+      return false;
     }
     // Nobody sees the window; the output is the only place left for the log.
     const QByteArray text = (ProgressLines().join(u'\n') + u'\n' + e.Message() + u'\n').toUtf8();
     std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stderr);
     std::fflush(stderr);
   }
-  close();
+  return true;
 }
 
 // ---------------------------------------------------------------------------

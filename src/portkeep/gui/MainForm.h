@@ -63,6 +63,7 @@ public:
   QStringList ProgressLines() const;
   bool Running() const { return FRunning; }
   ardanto::TPortableDevice* Device() const { return FDevice; }
+  // Entry points: each does nothing (false) while the window is busy.
   // The start timer's work, callable at once (tests).
   void tmStartTimerTimer();
   // Loads the device list (with a header line when not empty). With
@@ -74,8 +75,6 @@ public:
   bool SaveTask(const QString& fileName);
   // The button: clears the progress box and runs.
   void StartBackup();
-  // automatic: started with the task from the command line.
-  void RunBackup(bool automatic = false);
   // No one can see the window or answer it (no display): an automatic run
   // with "close" that cannot start ends the program with its log.
   void SetUnattended(bool unattended) { FUnattended = unattended; }
@@ -153,11 +152,42 @@ private:
   void ResetSettings();
   void ShowVersionInfo();
   void CopyProgress();
-  void AutomaticRun();
-  // Writes the log of an automatic run and closes the window.
-  void EndAutomaticRun();
+  // automatic: started with the task from the command line.
+  void RunBackup(bool automatic);
+  // The start timer's work; these return whether the program ends now.
+  bool StartTask();
+  bool AutomaticRun();
+  // Writes the log of an automatic run (to the output when the file cannot
+  // be written and nobody sees the window).
+  bool WriteAutomaticLog();
   ardanto::TPortableDevice* OpenTaskDevice(const QString& name);
+  // The general error display of an event handler.
   void Guard(const std::function<void()>& action);
+  // An event handler that reaches the device or lets the event loop run (a
+  // dialog): nothing when the window is busy, otherwise busy while it runs.
+  void Exclusive(const std::function<void()>& action);
+  // Whatever the window is doing that lets events in: reading a tree, a run,
+  // a task being loaded, a dialog. The entry points (the start timer, the
+  // device list, a device, a task, a run, tree expansion, the dialogs) do
+  // nothing while it is held, so that nothing closes the device under it.
+  bool Busy() const { return FBusy > 0; }
+  class TBusyGuard {
+  public:
+    explicit TBusyGuard(int& depth) : FDepth(depth) { ++FDepth; }
+    ~TBusyGuard() { --FDepth; }
+    TBusyGuard(const TBusyGuard&) = delete;
+    TBusyGuard& operator=(const TBusyGuard&) = delete;
+
+  private:
+    int& FDepth;
+  };
+  // Internal steps of the entry points, run while the guard is held.
+  void ReadDeviceList(const QString& header, bool autoSelect);
+  void OpenListedDevice(int row);
+  bool LoadTaskFile(const QString& fileName);
+  // Expands a node as the window's own step (the signal would be refused
+  // while busy).
+  void ExpandNode(QTreeWidgetItem* node);
 
   // State.
   TCommandLine FCommandLine;
@@ -174,6 +204,7 @@ private:
   std::shared_ptr<ardanto::IDevicePlatform> FPlatform;
   std::unique_ptr<ardanto::TPortableDeviceManager> DevManager;
   ardanto::TPortableDevice* FDevice = nullptr;
+  int FBusy = 0;
   bool FRunning = false;
   bool FCancelRequested = false;
   bool FCloseAfterRun = false; // closing was asked for during the run
