@@ -100,6 +100,11 @@ QString AutoRunFinishedLine(const QDateTime& start, const QDateTime& end)
          DurationText(start.secsTo(end)) + u')';
 }
 
+QString AutoRunNotRunLine(const QDateTime& end)
+{
+  return u"==> "_s + _("Backup not run") + u": "_s + QLocale().toString(end, QLocale::ShortFormat);
+}
+
 void WriteLogFile(const QString& fileName, const QStringList& lines)
 {
   QByteArray bytes("\xEF\xBB\xBF");

@@ -43,6 +43,8 @@ QString AutoRunLogFile(const QString& settingsFolder, const QString& taskName);
 QString AutoRunHeader(const QString& title, const QString& version);
 QString AutoRunStartLine(const QDateTime& start, const QString& taskName);
 QString AutoRunFinishedLine(const QDateTime& start, const QDateTime& end);
+// The last line of an automatic run whose task could not be started.
+QString AutoRunNotRunLine(const QDateTime& end);
 // Hours (two digits at least, not limited to a day), minutes and seconds.
 QString DurationText(qint64 seconds);
 

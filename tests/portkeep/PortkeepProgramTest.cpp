@@ -209,6 +209,7 @@ TEST_F(PortkeepProgramTest, UnattendedRunsThatCannotStartEndWithALog)
     const QStringList lines = LogLines(c.Task);
     ASSERT_FALSE(lines.isEmpty()) << c.What << ": no log";
     EXPECT_TRUE(lines[0].startsWith(u"Portkeep - "_s)) << c.What;
+    EXPECT_TRUE(lines.last().startsWith(u"==> Backup not run: "_s)) << c.What << ": the log is complete";
     const QString reason = QString::fromUtf16(c.Reason);
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
                             [&](const QString& l) { return l.startsWith(u"  *** "_s) && l.contains(reason); }))

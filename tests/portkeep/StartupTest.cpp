@@ -3,6 +3,7 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QLocale>
 
 #include <gtest/gtest.h>
 
@@ -76,6 +77,7 @@ TEST(PortkeepStartup, AutomaticRunTexts)
   const QDateTime start(QDate(2024, 3, 5), QTime(10, 0, 0));
   EXPECT_TRUE(AutoRunFinishedLine(start, start.addSecs(3723)).endsWith(u" (01:02:03)"_s));
   EXPECT_TRUE(AutoRunFinishedLine(start, start).startsWith(u"==> Backup finished: "_s));
+  EXPECT_EQ(AutoRunNotRunLine(start), u"==> Backup not run: "_s + QLocale().toString(start, QLocale::ShortFormat));
   EXPECT_TRUE(AutoRunStartLine(start, u"/j/Phone.pkj"_s).endsWith(u" - Backup task: Phone.pkj"_s));
   EXPECT_TRUE(AutoRunHeader(u"Portkeep"_s, u"6.0.0.0"_s).startsWith(u"Portkeep - "_s));
 

@@ -1604,8 +1604,7 @@ bool TMainForm::StartTask()
   // Without a display nobody can take over the open window: the run ends here.
   if (!FUnattended || !FCommandLine.CloseProg)
     return false;
-  AddLine(0, u"==> "_s + _("Backup not run") + u": "_s +
-                 QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat));
+  AddLine(0, AutoRunNotRunLine(QDateTime::currentDateTime()));
   return WriteAutomaticLog();
 }
 
