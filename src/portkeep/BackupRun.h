@@ -26,7 +26,7 @@ namespace portkeep {
 struct TRunProgress {
   int FilesDone = 0;
   int FilesTotal = 0;
-  std::int64_t BytesDone = 0; // includes the part of the current file copied so far
+  std::int64_t BytesDone = 0; // of the files finished; CurrentDone has the current one's part
   std::int64_t BytesTotal = 0;
   QString CurrentFile;        // the file being copied; empty between copies
   std::int64_t CurrentDone = 0;
