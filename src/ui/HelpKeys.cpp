@@ -65,12 +65,15 @@ bool THelpKeys::eventFilter(QObject* watched, QEvent* event)
 
 QString HelpFile(const QString& page)
 {
+  const QString name = page.section(u'#', 0, 0);
+  if (name.isEmpty())
+    return QString();
   const QString base = QDir::cleanPath(CurrentProgramPaths().ProgramFolder + u"../share/ardanto/help"_s);
   const QString fromEnv = QString::fromLocal8Bit(qgetenv("ARDANTO_HELPDIR"));
   for (const QString& folder : {fromEnv, base, QStringLiteral(ARDANTO_INSTALL_HELPDIR)}) {
     if (folder.isEmpty())
       continue;
-    for (const QString& candidate : QStringList{folder + u'/' + CurrentLanguage() + u'/' + page, folder + u'/' + page}) {
+    for (const QString& candidate : QStringList{folder + u'/' + CurrentLanguage() + u'/' + name, folder + u'/' + name}) {
       if (QFileInfo(candidate).isFile())
         return candidate;
     }
@@ -80,12 +83,29 @@ QString HelpFile(const QString& page)
 
 bool OpenHelp(QWidget* parent, const QString& page)
 {
-  const QString file = HelpFile(page.isEmpty() ? u"index.html"_s : page);
-  if (file.isEmpty() || !QDesktopServices::openUrl(QUrl::fromLocalFile(file))) {
+  const QString target = page.isEmpty() ? u"index.html"_s : page;
+  const QString file = HelpFile(target);
+  QUrl url = QUrl::fromLocalFile(file);
+  if (target.contains(u'#'))
+    url.setFragment(target.section(u'#', 1));
+  if (file.isEmpty() || !QDesktopServices::openUrl(url)) {
     ShowError(parent, _("Help is not available on this system!"));
     return false;
   }
   return true;
+}
+
+QIcon ApplicationIcon(const QString& name)
+{
+  const QString base = QDir::cleanPath(CurrentProgramPaths().ProgramFolder + u"../share/icons/hicolor"_s);
+  QIcon icon;
+  const QStringList files{u"/scalable/apps/"_s + name + u".svg"_s, u"/256x256/apps/"_s + name + u".png"_s,
+                          u"/48x48/apps/"_s + name + u".png"_s};
+  for (const QString& file : files) {
+    if (QFileInfo(base + file).isFile())
+      icon.addFile(base + file);
+  }
+  return icon.isNull() ? QIcon::fromTheme(name) : icon;
 }
 
 } // namespace ardanto::ui

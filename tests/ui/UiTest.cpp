@@ -1,4 +1,5 @@
 #include "common/IniFileUtils.h"
+#include "common/LangUtils.h"
 #include "common/TextFilter.h"
 #include "ui/Dialogs.h"
 #include "ui/DirectoryDialog.h"
@@ -9,6 +10,8 @@
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QImage>
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -177,6 +180,41 @@ TEST(HelpKeys, HintsAndMissingHelp)
   };
   EXPECT_FALSE(OpenHelp(&window, u"no-such-page.html"_s));
   EXPECT_EQ(shown, u"Help is not available on this system!"_s);
+}
+
+TEST(HelpKeys, HelpFileTakesTheLanguageFolderFirstAndIgnoresThePartOfAPage)
+{
+  TempDir dir;
+  dir.Write(u"ardanto-options.html"_s, "<html lang=en>");
+  dir.Write(u"de/ardanto-options.html"_s, "<html lang=de>");
+  dir.Write(u"ardanto-quill.html"_s, "<html lang=en>");
+  ScopedEnv helpDir("ARDANTO_HELPDIR", dir.Path().toLocal8Bit());
+  ActivateLanguage(u"de"_s);
+  EXPECT_EQ(HelpFile(u"ardanto-options.html#mail"_s), dir.Path() + u"/de/ardanto-options.html"_s);
+  EXPECT_EQ(HelpFile(u"ardanto-quill.html"_s), dir.Path() + u"/ardanto-quill.html"_s); // no German page
+  ActivateLanguage(u"en"_s);
+  EXPECT_EQ(HelpFile(u"ardanto-options.html#mail"_s), dir.Path() + u"/ardanto-options.html"_s);
+  EXPECT_EQ(HelpFile(u"#mail"_s), QString());
+}
+
+TEST(HelpKeys, ApplicationIconComesFromTheIconsBesideTheProgram)
+{
+  TempDir dir;
+  QImage image(48, 48, QImage::Format_ARGB32);
+  image.fill(Qt::red);
+  ASSERT_TRUE(QDir().mkpath(dir.Path() + u"/share/icons/hicolor/48x48/apps"_s));
+  ASSERT_TRUE(image.save(dir.Path() + u"/share/icons/hicolor/48x48/apps/portkeep.png"_s));
+  ASSERT_TRUE(QDir().mkpath(dir.Path() + u"/share/icons/hicolor/256x256/apps"_s));
+  ASSERT_TRUE(image.scaled(256, 256).save(dir.Path() + u"/share/icons/hicolor/256x256/apps/portkeep.png"_s));
+  const TProgramPaths saved = CurrentProgramPaths();
+  TProgramPaths paths = saved;
+  paths.ProgramFolder = dir.Path() + u"/bin/"_s;
+  SetProgramPaths(paths);
+  const QIcon icon = ApplicationIcon(u"portkeep"_s);
+  const QIcon missing = ApplicationIcon(u"no-such-program"_s);
+  SetProgramPaths(saved);
+  EXPECT_EQ(icon.availableSizes(), (QList<QSize>{QSize(256, 256), QSize(48, 48)}));
+  EXPECT_TRUE(missing.isNull());
 }
 
 TEST(FieldFormats, DateAndTimeFieldsByLocale)
