@@ -4,6 +4,7 @@
 find_program(MSGFMT_EXECUTABLE msgfmt REQUIRED)
 find_program(XGETTEXT_EXECUTABLE xgettext)
 find_program(MSGMERGE_EXECUTABLE msgmerge)
+find_program(MSGINIT_EXECUTABLE msginit)
 
 if(NOT TARGET pot)
   add_custom_target(pot COMMENT "Refreshing the .pot templates")
@@ -49,7 +50,14 @@ function(ardanto_catalogue)
         list(APPEND _update_po COMMAND ${MSGMERGE_EXECUTABLE} --quiet --update --backup=none "${_po}" "${_pot}")
       endforeach()
     endif()
+    # A domain without a German catalogue gets one from its first template;
+    # the next build compiles it.
+    if(NOT EXISTS "${ARG_PO_DIR}/de.po" AND MSGINIT_EXECUTABLE)
+      list(APPEND _update_po COMMAND ${MSGINIT_EXECUTABLE} --no-translator --locale=de_DE.UTF-8
+           --input "${_pot}" --output-file "${ARG_PO_DIR}/de.po")
+    endif()
     add_custom_target(pot-${ARG_DOMAIN}
+      COMMAND ${CMAKE_COMMAND} -E make_directory "${ARG_PO_DIR}"
       COMMAND ${XGETTEXT_EXECUTABLE} --from-code=UTF-8 --language=C++ --keyword=_ --keyword=N_
               --add-comments=TRANSLATORS: --package-name=Ardanto --package-version=${PROJECT_VERSION}
               --sort-by-file -o "${_pot}" ${_sources}

@@ -8,6 +8,7 @@
 #include "platform/DarkMode.h"
 #include "portkeep/gui/MainForm.h"
 #include "ui/Dialogs.h"
+#include "ui/HelpKeys.h"
 #include "ui/Styles.h"
 
 #include <QApplication>
@@ -62,7 +63,9 @@ int main(int argc, char** argv)
   // window's title starts with the program's name already.
   QApplication::setApplicationName(u"Portkeep"_s);
   QApplication::setApplicationVersion(QStringLiteral(ARDANTO_VERSION));
-  QApplication::setWindowIcon(QIcon::fromTheme(u"portkeep"_s, QIcon::fromTheme(u"multimedia-player"_s)));
+  // The desktop finds the menu entry, and with it the icon, by this name.
+  QGuiApplication::setDesktopFileName(u"org.ardanto.Portkeep"_s);
+  QApplication::setWindowIcon(ardanto::ui::ApplicationIcon(u"portkeep"_s));
 
   QStringList arguments = QApplication::arguments().mid(1);
   if (arguments.contains(u"--version"_s)) {
@@ -71,6 +74,12 @@ int main(int argc, char** argv)
   }
   const ardanto::TLanguageSelection language = ardanto::SelectLanguage(
       ardanto::SettingsFolder(u"Ardanto6/"_s), u"Ardanto.cfg"_s, {u"portkeep"_s, u"ardanto-lib"_s}, arguments);
+  if (arguments.contains(u"--print-paths"_s)) {
+    // Where this program takes its texts and its help from, for checking an installation.
+    std::printf("locale: %s\nhelp: %s\n", qPrintable(ardanto::LocaleDirectory()),
+                qPrintable(ardanto::ui::HelpFile(u"ardanto-device.html"_s)));
+    return 0;
+  }
 
   // Without a screen nobody can answer a question: every question gets the
   // answer that changes nothing, and the question goes to the output with
