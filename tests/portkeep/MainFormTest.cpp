@@ -1,4 +1,5 @@
 #include "common/IniFileUtils.h"
+#include "common/LangUtils.h"
 #include "devices/PortableDeviceUtils.h"
 #include "devices/support/FakeDevicePlatform.h"
 #include "portkeep/gui/FilterDlg.h"
@@ -762,4 +763,14 @@ TEST_F(MainFormTest, NothingReachesTheDeviceWhileItsTreeIsRead)
   EXPECT_EQ(window->Device()->Content()->ObjectCount(), 49);
   EXPECT_EQ(Find<QTreeWidget>(*window, "tvFolders")->topLevelItem(0)->text(0), u"Fake Phone"_s);
   EXPECT_TRUE(window->findChild<QTimer*>(u"tmStartTimer"_s)->isActive()) << "the start timer looks again later";
+}
+
+TEST_F(MainFormTest, TheWindowSpeaksGermanWithTheGermanCatalogue)
+{
+  ActivateLanguage(u"de"_s, {u"portkeep"_s, u"ardanto-lib"_s});
+  const auto window = MakeWindow();
+  ActivateLanguage(u"en"_s);
+  EXPECT_EQ(Find<QPushButton>(*window, "bbBackup")->text(), u"Sicherung starten"_s);
+  EXPECT_EQ(Find<QGroupBox>(*window, "gbFileProcessing")->title(), u"Dateiverarbeitung"_s);
+  EXPECT_EQ(Find<QGroupBox>(*window, "gbTimeSlot")->title(), u"Zeitraum"_s);
 }

@@ -146,6 +146,23 @@ TEST_F(PortkeepProgramTest, ForceAndCloseRunTheTaskWriteTheLogAndEnd)
   EXPECT_TRUE(finished.match(lines.last()).hasMatch()) << lines.last().toStdString();
 }
 
+TEST_F(PortkeepProgramTest, LangDeWritesTheRunInGerman)
+{
+  ASSERT_EQ(Start({FTask, u"/force"_s, u"/close"_s, u"/lang:de"_s}, 60000), 0) << FOutput.toStdString();
+  const QStringList lines = LogLines(u"demo"_s);
+  const QString log = lines.join(u'\n');
+  EXPECT_TRUE(lines.contains(u"  Geräteliste wird geladen"_s)) << log.toStdString();
+  EXPECT_TRUE(lines.contains(u"    1 tragbares Gerät gefunden"_s)) << log.toStdString();
+  EXPECT_TRUE(lines.contains(u"  5 Dateien kopiert"_s)) << log.toStdString();
+  EXPECT_TRUE(QRegularExpression(u"^==> Start: .+ - Sicherungsauftrag: demo\\.pkj$"_s,
+                                 QRegularExpression::MultilineOption)
+                  .match(log)
+                  .hasMatch())
+      << log.toStdString();
+  ASSERT_FALSE(lines.isEmpty());
+  EXPECT_TRUE(lines.last().startsWith(u"==> Sicherung beendet: "_s)) << lines.last().toStdString();
+}
+
 TEST_F(PortkeepProgramTest, AStoredFolderBelowTheFirstLevelIsBackedUp)
 {
   const QString task = FDir.Write(u"jobs/camera.pkj"_s, "[Config]\nDeviceName=Demo Phone\nDestination=" +
