@@ -85,6 +85,8 @@ QByteArray GZipHeader(std::uint32_t unixTime, const TEncodedName& name)
 
 std::uint16_t ZipVersion(const TZipEntry& entry)
 {
+  if (entry.AesStrength != 0)
+    return 51;
   return entry.Large ? 45 : 20;
 }
 
@@ -95,18 +97,41 @@ std::uint16_t ZipFlags(const TZipEntry& entry)
     flags |= 0x0800;
   if (entry.Deflated)
     flags |= 0x0002;
+  if (entry.AesStrength != 0)
+    flags |= 0x0001;
   return flags;
 }
 
 namespace {
 
+std::uint16_t DataMethod(const TZipEntry& entry)
+{
+  return entry.Deflated ? 8 : 0;
+}
+
 void PutMethodAndTime(TLittleEndian& out, const TZipEntry& entry)
 {
-  out.U16(entry.Deflated ? 8 : 0);
+  out.U16(entry.AesStrength != 0 ? kZipMethodAes : DataMethod(entry));
   if (entry.DosTime == 0xFFFFFFFFu)
     out.U16(0xFFFF).U16(0xFFFF);
   else
     out.U16(static_cast<std::uint16_t>(entry.DosTime)).U16(static_cast<std::uint16_t>(entry.DosTime >> 16));
+}
+
+constexpr std::uint16_t kAesExtraSize = 11;
+
+// The AES extra field: AE-2, vendor "AE", key strength, the real method.
+void PutAesExtra(TLittleEndian& out, const TZipEntry& entry)
+{
+  if (entry.AesStrength == 0)
+    return;
+  out.U16(kZipAesExtraId).U16(7).U16(2).U8('A').U8('E');
+  out.U8(static_cast<std::uint8_t>(entry.AesStrength)).U16(DataMethod(entry));
+}
+
+std::uint16_t AesExtraSize(const TZipEntry& entry)
+{
+  return entry.AesStrength != 0 ? kAesExtraSize : 0;
 }
 
 } // namespace
@@ -125,10 +150,11 @@ QByteArray ZipLocalHeader(const TZipEntry& entry)
   else
     out.U32(static_cast<std::uint32_t>(entry.CompressedSize)).U32(static_cast<std::uint32_t>(entry.UncompressedSize));
   out.U16(static_cast<std::uint16_t>(entry.Name.Bytes.size()));
-  out.U16(entry.Large ? 20 : 0);
+  out.U16(static_cast<std::uint16_t>((entry.Large ? 20 : 0) + AesExtraSize(entry)));
   out.Bytes(entry.Name.Bytes);
   if (entry.Large)
     out.U16(0x0001).U16(16).U64(entry.UncompressedSize).U64(entry.CompressedSize);
+  PutAesExtra(out, entry);
   return header;
 }
 
@@ -157,7 +183,7 @@ QByteArray ZipCentralHeader(const TZipEntry& entry)
   out.U32(entry.Large ? Clamp32(entry.CompressedSize) : static_cast<std::uint32_t>(entry.CompressedSize));
   out.U32(entry.Large ? Clamp32(entry.UncompressedSize) : static_cast<std::uint32_t>(entry.UncompressedSize));
   out.U16(static_cast<std::uint16_t>(entry.Name.Bytes.size()));
-  out.U16(entry.Large ? static_cast<std::uint16_t>(4 + 8 * count) : 0);
+  out.U16(static_cast<std::uint16_t>((entry.Large ? 4 + 8 * count : 0) + AesExtraSize(entry)));
   out.U16(0); // comment
   out.U16(0); // disk
   out.U16(0); // internal attributes
@@ -171,6 +197,7 @@ QByteArray ZipCentralHeader(const TZipEntry& entry)
     if (bigCompressed)
       out.U64(entry.CompressedSize);
   }
+  PutAesExtra(out, entry);
   return header;
 }
 

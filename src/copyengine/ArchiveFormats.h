@@ -39,7 +39,17 @@ struct TZipEntry {
   std::uint64_t UncompressedSize = 0;
   std::uint64_t CompressedSize = 0;
   std::uint32_t ExternalAttributes = 0;
+  // Encryption in the zip AES format, version AE-2: 0 none, 1 to 3 the key
+  // strength (AES-128, -192, -256). The entry's method is then 99, the real
+  // one sits in the AES extra field, and the CRC is 0: AE-2 leaves integrity
+  // to the authentication code. The compressed size includes salt, password
+  // check and code.
+  int AesStrength = 0;
 };
+
+// Method number of an AES-encrypted entry and the id of its extra field.
+constexpr std::uint16_t kZipMethodAes = 99;
+constexpr std::uint16_t kZipAesExtraId = 0x9901;
 
 constexpr std::int64_t kZipLocalCrcOffset = 14;
 constexpr std::uint16_t kZipHostNtfs = 10;

@@ -126,6 +126,30 @@ public:
   throw ECompressionError(FormatText(_("Compression error: %s"), {QString::fromLatin1(reason)}));
 }
 
+// The destination as the encryption's output, keeping the first failure.
+class TDestWriter : public IWriteStream {
+public:
+  explicit TDestWriter(TWriteFileStream& dest) : FDest(dest) {}
+  HRESULT Write(const void* buffer, std::uint32_t count) override
+  {
+    try {
+      FDest.Write(buffer, count);
+      return S_OK;
+    } catch (const EWriteFileStreamError& e) {
+      FError = e.ErrorCode();
+      FMessage = e.Message();
+      return HResultFromErrno(e.ErrorCode() != 0 ? e.ErrorCode() : EIO);
+    }
+  }
+  int Error() const { return FError; }
+  const QString& Message() const { return FMessage; }
+
+private:
+  TWriteFileStream& FDest;
+  int FError = 0;
+  QString FMessage;
+};
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -367,7 +391,7 @@ int TCopyThread::CopyData(TWriteFileStream& dest)
     if (before >= SrcSize)
       continue;
     try {
-      dest.Write(FBuffer.get(), static_cast<std::size_t>(std::min<std::uint64_t>(got, SrcSize - before)));
+      WriteData(dest, FBuffer.get(), static_cast<std::size_t>(std::min<std::uint64_t>(got, SrcSize - before)));
     } catch (const EWriteFileStreamError& e) {
       FSysErrMsg = e.Message();
       return WriteErrorCode(e);
@@ -375,8 +399,36 @@ int TCopyThread::CopyData(TWriteFileStream& dest)
   }
 }
 
+void TCopyThread::WriteData(TWriteFileStream& dest, unsigned char* data, std::size_t count)
+{
+  if (FEncryption != nullptr && count > 0 && !FEncryption->EncryptBlock(data, static_cast<std::uint32_t>(count)))
+    throw EWriteFileStreamError(_("Encryption error"), EINVAL);
+  dest.Write(data, count);
+}
+
+int TCopyThread::WriteEncryptionHeader(TWriteFileStream& dest)
+{
+  TDestWriter writer(dest);
+  if (FEncryption->WriteHeader(writer))
+    return 0;
+  FSysErrMsg = writer.Message().isEmpty() ? _("Encryption error") : writer.Message();
+  return (writer.Error() == ENOSPC || writer.Error() == EDQUOT) ? ceDestFull : ceWriteDest;
+}
+
+int TCopyThread::WriteEncryptionTrailer(TWriteFileStream& dest)
+{
+  TDestWriter writer(dest);
+  if (FEncryption->WriteTrailer(writer))
+    return 0;
+  FSysErrMsg = writer.Message().isEmpty() ? _("Encryption error") : writer.Message();
+  return (writer.Error() == ENOSPC || writer.Error() == EDQUOT) ? ceDestFull : ceWriteDest;
+}
+
 std::uint64_t TCopyThread::KernelCopy(TWriteFileStream& dest, std::uint64_t count)
 {
+  // Encrypted data must pass through the job.
+  if (FEncryption != nullptr)
+    return 0;
   const auto* file = dynamic_cast<const IFileHandleStream*>(iSource.get());
   if (file == nullptr || file->FileHandle() < 0)
     return 0;
@@ -545,7 +597,7 @@ int TGZipThread::CompressData(TWriteFileStream& dest)
       status = ::deflate(&z, flush);
       if (status == Z_STREAM_ERROR || (status < 0 && status != Z_BUF_ERROR))
         RaiseCompressionError(z, status);
-      dest.Write(out, kDeflateOutSize - z.avail_out);
+      WriteData(dest, out, kDeflateOutSize - z.avail_out);
     } while (z.avail_out == 0);
   };
 
@@ -586,12 +638,17 @@ int TGZipThread::GZipJob()
   }
   TWriteFileStream& dest = *sDest;
   std::int64_t dataStart = 0;
-  try {
-    dest.Write(GZipHeader(UnixTime32(SourceFileData.TimeStamps.LastWriteTime), EncodeGZipName(FName)));
-    dataStart = dest.Position();
-  } catch (const EWriteFileStreamError& e) {
-    FSysErrMsg = e.Message();
-    code = WriteErrorCode(e);
+  if (FEncryption != nullptr)
+    code = WriteEncryptionHeader(dest);
+  if (code == 0) {
+    try {
+      QByteArray header = GZipHeader(UnixTime32(SourceFileData.TimeStamps.LastWriteTime), EncodeGZipName(FName));
+      WriteData(dest, reinterpret_cast<unsigned char*>(header.data()), static_cast<std::size_t>(header.size()));
+      dataStart = dest.Position();
+    } catch (const EWriteFileStreamError& e) {
+      FSysErrMsg = e.Message();
+      code = WriteErrorCode(e);
+    }
   }
   if (code == 0)
     code = CompressData(dest);
@@ -600,14 +657,19 @@ int TGZipThread::GZipJob()
   if (code == 0) {
     try {
       CTotal = dest.Position() - dataStart;
-      dest.Write(LittleEndian({{FCrc, 4}, {static_cast<std::uint64_t>(UTotal), 4}}));
-      dest.Seek(kGZipSizeFieldsOffset, SEEK_SET);
-      dest.Write(LittleEndian({{static_cast<std::uint64_t>(CTotal), 8}, {static_cast<std::uint64_t>(UTotal), 8}}));
+      QByteArray trailer = LittleEndian({{FCrc, 4}, {static_cast<std::uint64_t>(UTotal), 4}});
+      WriteData(dest, reinterpret_cast<unsigned char*>(trailer.data()), static_cast<std::size_t>(trailer.size()));
+      if (FEncryption == nullptr) {
+        dest.Seek(kGZipSizeFieldsOffset, SEEK_SET);
+        dest.Write(LittleEndian({{static_cast<std::uint64_t>(CTotal), 8}, {static_cast<std::uint64_t>(UTotal), 8}}));
+      }
     } catch (const EWriteFileStreamError& e) {
       FSysErrMsg = e.Message();
       code = ceWriteDest;
     }
   }
+  if (code == 0 && FEncryption != nullptr)
+    code = WriteEncryptionTrailer(dest);
   if (code == 0)
     return FinishCopy();
   ReleaseStreams();
@@ -623,6 +685,7 @@ int TGZipThread::ZipJob(bool compress)
   entry.Deflated = compress && SrcSize > 0;
   entry.DosTime = FileTimeToDosTime(SourceFileData.TimeStamps.LastWriteTime);
   entry.ExternalAttributes = SourceFileData.FileAttr & 0xFFFFu;
+  entry.AesStrength = FEncryption != nullptr ? FEncryption->KeyMode() : 0;
 
   std::int64_t dataStart = 0;
   try {
@@ -633,16 +696,22 @@ int TGZipThread::ZipJob(bool compress)
     return ceZipStructure;
   }
 
+  int code = FEncryption != nullptr ? WriteEncryptionHeader(dest) : 0;
   // A stored entry ends where the listed size does; the data must agree.
-  int code = entry.Deflated ? CompressData(dest) : CopyData(dest);
+  if (code == 0)
+    code = entry.Deflated ? CompressData(dest) : CopyData(dest);
   if (code == 0)
     code = CheckSize();
+  if (code == 0 && FEncryption != nullptr)
+    code = WriteEncryptionTrailer(dest);
   if (code != 0)
     return code;
 
   try {
     CTotal = dest.Position() - dataStart;
-    entry.Crc = FCrc;
+    // AE-2 keeps the CRC out of the archive: of a small file it would give
+    // the content away.
+    entry.Crc = entry.AesStrength != 0 ? 0 : FCrc;
     entry.UncompressedSize = static_cast<std::uint64_t>(UTotal);
     entry.CompressedSize = static_cast<std::uint64_t>(CTotal);
     dest.Seek(kZipLocalCrcOffset, SEEK_SET);
@@ -667,12 +736,14 @@ int TGZipThread::ZipJob(bool compress)
 // ---------------------------------------------------------------------------
 // TWinCopyThread
 
-TWinCopyThread::TWinCopyThread(const TFileData& ASource, const QString& ADestName, std::nullptr_t /*AEncryption*/,
-                               TCopyOptions AOptions, bool ASuspend, TThreadPriority APriority)
-  : TGZipThread(TConstruct{}, ASource, ADestName, APriority)
+TWinCopyThread::TWinCopyThread(const TFileData& ASource, const QString& ADestName,
+                               std::unique_ptr<TEncryption> AEncryption, TCopyOptions AOptions, bool ASuspend,
+                               TThreadPriority APriority)
+  : TGZipThread(TConstruct{}, ASource, ADestName, APriority), FOwnEncryption(std::move(AEncryption))
 {
+  FEncryption = FOwnEncryption.get();
   FCompress = AOptions.Contains(coCompress);
-  FZipCompress = AOptions.Contains(coZipCompress);
+  FZipCompress = AOptions.Contains(coZipCompress) || (FEncryption != nullptr && !FCompress);
   FOverwrite = AOptions.Contains(coOverwrite);
   FCopyTimeStamp = AOptions.Contains(coTimeStamp);
   FCopyCrTm = AOptions.Contains(coCreationTime);

@@ -11,6 +11,7 @@
 // a stream that delivers more or less than the size it was given for fails
 // the job.
 
+#include "common/AesLib.h"
 #include "common/FileData.h"
 #include "copyengine/WriteFileStream.h"
 
@@ -155,6 +156,16 @@ protected:
   int CheckSize();
   // Result code of a failed destination write.
   int WriteErrorCode(const EWriteFileStreamError& error);
+  // Writes data of the file, encrypted in place first when the job encrypts.
+  // Raises EWriteFileStreamError.
+  void WriteData(TWriteFileStream& dest, unsigned char* data, std::size_t count);
+  // Starts (salt and password check) and ends (authentication code) the
+  // encrypted part of the destination. Return a result code.
+  int WriteEncryptionHeader(TWriteFileStream& dest);
+  int WriteEncryptionTrailer(TWriteFileStream& dest);
+
+  // Encrypts what WriteData writes; owned by the variant that takes it.
+  TEncryption* FEncryption = nullptr;
 
   bool FCompress = false;
   std::uint32_t FSysError = 0;
@@ -216,11 +227,20 @@ protected:
   std::unique_ptr<unsigned char[]> FDeflateMemory; // deflate output and zlib's state
 };
 
-// The device program's copy job: plain, gzip or zip as the options say.
+// The copy job of the programs: plain, gzip or zip as the options say.
+//
+// With an encryption object (the device program passes none) the data are
+// encrypted with it in the zip AES format: a zip entry becomes an AES entry
+// (AE-2) that 7-Zip and WinZip open with the password; a gzip file is
+// encrypted whole, as one AES stream (salt, password check, the encrypted
+// gzip file, code), and keeps zeros in the size fields of its header because
+// encrypted bytes cannot be written again. A plain copy is never encrypted:
+// without coZipCompress and coCompress the job writes a zip archive with a
+// stored entry instead, so that nothing leaves the job unencrypted. The job
+// derives a fresh key (new salt) from the object's password.
 class TWinCopyThread : public TGZipThread {
 public:
-  // Copies are never encrypted here; the parameter only accepts "none".
-  TWinCopyThread(const TFileData& ASource, const QString& ADestName, std::nullptr_t AEncryption,
+  TWinCopyThread(const TFileData& ASource, const QString& ADestName, std::unique_ptr<TEncryption> AEncryption,
                  TCopyOptions AOptions, bool ASuspend, TThreadPriority APriority = tpNormal);
   ~TWinCopyThread() override;
 
@@ -228,6 +248,7 @@ protected:
   int Execute() override;
 
   bool FZipCompress = false;
+  std::unique_ptr<TEncryption> FOwnEncryption;
 };
 
 } // namespace ardanto
