@@ -75,6 +75,8 @@ using TFileResponder = std::function<QString(const TFileRequest&)>;
 using TFolderResponder = std::function<QString(const QString& title, const QString& start)>;
 // The placeholder chooser: the page kind in, the chosen placeholder out.
 using TPlaceholderResponder = std::function<QString(int kind)>;
+// The new-password dialog: false for Cancel, or the password and true.
+using TPasswordResponder = std::function<bool(const QString& title, QString& password)>;
 
 class TScopedResponders {
 public:
@@ -88,6 +90,7 @@ public:
   TFileResponder File;
   TFolderResponder Folder;
   TPlaceholderResponder Placeholder;
+  TPasswordResponder Password;
 
 private:
   TScopedResponders* FPrevious;

@@ -2,12 +2,11 @@
 
 #include "common/Errors.h"
 #include "common/LangUtils.h"
-#include "common/IniFileUtils.h"
 #include "common/InitProg.h"
 #include "devices/DevicePlatforms.h"
 #include "platform/DarkMode.h"
 #include "portkeep/gui/MainForm.h"
-#include "ui/Dialogs.h"
+#include "ui/Application.h"
 #include "ui/HelpKeys.h"
 #include "ui/Styles.h"
 
@@ -16,49 +15,12 @@
 
 #include <cstdio>
 
-namespace {
-
 using namespace Qt::StringLiterals;
-
-// Exceptions that reach the event loop are shown, not fatal.
-class TApplication : public QApplication {
-public:
-  using QApplication::QApplication;
-  bool notify(QObject* receiver, QEvent* event) override
-  {
-    try {
-      return QApplication::notify(receiver, event);
-    } catch (const ardanto::EArdantoError& e) {
-      ardanto::ui::ShowError(nullptr, e.Message());
-    } catch (const std::exception& e) {
-      ardanto::ui::ShowError(nullptr, QString::fromLocal8Bit(e.what()));
-    }
-    return false;
-  }
-};
-
-// A shared configuration that cannot be read counts as "not set": it must
-// not keep the program from starting.
-bool ConfigAllowsDarkMode(const QString& configFile)
-{
-  try {
-    return ardanto::ReadBoolFromIni(configFile, u"Config"_s, u"DarkMode"_s, false);
-  } catch (const ardanto::EArdantoError& e) {
-    std::fprintf(stderr, "%s\n", qPrintable(e.Message()));
-    return false;
-  }
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
-  // Scheduled and headless runs have no display: run offscreen then.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
-      qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-
-  TApplication app(argc, argv);
+  ardanto::ui::UseOffscreenWithoutDisplay();
+  ardanto::ui::TGuardedApplication app(argc, argv);
   // No display name: Qt would append it to every window title, and the main
   // window's title starts with the program's name already.
   QApplication::setApplicationName(u"Portkeep"_s);
@@ -84,25 +46,10 @@ int main(int argc, char** argv)
   // Without a screen nobody can answer a question: every question gets the
   // answer that changes nothing, and the question goes to the output with
   // the answer taken.
-  const bool headless = QGuiApplication::platformName() == u"offscreen"_s;
-  std::unique_ptr<ardanto::ui::TScopedResponders> unattended;
-  if (headless) {
-    unattended = std::make_unique<ardanto::ui::TScopedResponders>();
-    unattended->Question = [](ardanto::ui::TQuestion& question) {
-      ardanto::ui::TDialogButton answer = ardanto::ui::dbOk;
-      const char* word = "OK";
-      if (question.Buttons & ardanto::ui::dbNo) {
-        answer = ardanto::ui::dbNo;
-        word = "No";
-      } else if (question.Buttons & ardanto::ui::dbCancel) {
-        answer = ardanto::ui::dbCancel;
-        word = "Cancel";
-      }
-      std::fprintf(stderr, "%s\n-> %s\n", qPrintable(question.Text), word);
-      std::fflush(stderr);
-      return answer;
-    };
-  }
+  const bool headless = ardanto::ui::RunsWithoutDisplay();
+  std::unique_ptr<ardanto::ui::TUnattendedAnswers> unattended;
+  if (headless)
+    unattended = std::make_unique<ardanto::ui::TUnattendedAnswers>();
 
   try {
     portkeep::TMainForm window(arguments, ardanto::CreateDefaultDevicePlatform());
@@ -110,7 +57,7 @@ int main(int argc, char** argv)
     // The dark style: asked for on the command line, or allowed by the
     // suite's configuration and chosen in the desktop's settings.
     const bool dark = window.CommandLine().UseDarkMode ||
-                      (ConfigAllowsDarkMode(language.ConfigFile) && ardanto::platform::SystemUsesDarkMode());
+                      (ardanto::ui::ConfigAllowsDarkMode(language.ConfigFile) && ardanto::platform::SystemUsesDarkMode());
     ardanto::ui::ApplyStyle(app, dark);
     window.show();
     app.exec();

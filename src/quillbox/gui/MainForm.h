@@ -1,0 +1,160 @@
+#pragma once
+
+// Quillbox's main window: the Thunderbird profile, the backup folder, the
+// options of the profile's backup task on the pages "Settings" and "Status
+// window", and the buttons that back up, restore and schedule. The state
+// and its rules live in TProgramState; the window binds controls to it.
+
+#include "quillbox/ProgramState.h"
+
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+class QTabWidget;
+
+namespace ardanto::ui {
+class TDirectoryDialog;
+}
+
+namespace quillbox {
+
+class TSelectProfileDialog;
+
+class TMainForm : public QMainWindow, private IProgramView {
+  Q_OBJECT
+
+public:
+  // arguments: the command line without the program.
+  explicit TMainForm(const QStringList& arguments, QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  // Runs a forced backup when the command line asks for one; true means the
+  // program ends now, without showing the window.
+  bool CheckForce();
+
+  // Nobody can see the window (no display): every message then carries the
+  // program's title, as for an invisible window.
+  void SetUnattended(bool unattended) { FUnattended = unattended; }
+
+  // The interactive start ended before the window could be used.
+  bool Stopped() const { return FStopped; }
+
+  // The state, for the program and for tests.
+  TProgramState& State() { return FState; }
+  const TProgramState& State() const { return FState; }
+
+  // The handlers of the buttons, callable at once (tests, signals).
+  void bbBackupClick();
+  void bbQuitClick();
+  void bbProfileClick();
+  // Test hook: runs whenever the window processes events while the engine runs.
+  std::function<void()> OnEngineEvents;
+
+protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+private:
+  // IProgramView
+  void ShowError(const QString& text) override;
+  bool RetryVolume(const QString& question) override;
+  void ProcessEvents() override;
+
+  void BuildWindow();
+  void WireControls();
+  void FormShow();
+  // Ends an interactive start that cannot go on.
+  void Stop();
+  QPoint DialogPos() const;
+
+  // The task's values into the controls, without the controls' handlers.
+  void ShowTask();
+  void ShowStatusPage();
+  void ShowProfile();
+  void ShowExclusions();
+  void ShowBackupDir(const QString& text);
+
+  void btDestClick();
+  void btnVolumeClick();
+  void btnPlaceholderClick();
+  void EditExcludedFiles();
+  void EditExcludedTypes();
+  void bbInfoClick();
+  TTaskDialogs Dialogs();
+
+  // The general error display of an event handler.
+  void Guard(const std::function<void()>& action);
+  // A handler that lets the event loop run (a dialog, the engine): nothing
+  // while the window is busy with another one.
+  void Exclusive(const std::function<void()>& action);
+  bool Busy() const { return FBusy > 0; }
+  // A termination signal: quits now, or once the window is no longer busy.
+  void QuitRequested();
+
+  TProgramState FState;
+  std::unique_ptr<TSelectProfileDialog> FProfileDialog;
+  std::unique_ptr<ardanto::ui::TDirectoryDialog> FDirectoryDialog;
+  bool FShown = false;
+  bool FStopped = false;
+  bool FUnattended = false;
+  bool FFilling = false; // the window sets controls, the user does not
+  int FBusy = 0;
+  bool FQuitPending = false;
+
+  // Controls.
+  QGroupBox* gbProfile;
+  QLineEdit* edProfile;
+  QPushButton* bbProfile;
+  QLineEdit* edMailDir;
+  QPushButton* bbShowFiles;
+  QLineEdit* leBackupDir;
+  QPushButton* btDest;
+  QPushButton* btnVolume;
+  QPushButton* btnPlaceholder;
+  QTabWidget* pcOptions;
+  QCheckBox* cbNoCompression;
+  QCheckBox* cbCalendar;
+  QGroupBox* rgLogFile;
+  QRadioButton* rbLogShort;
+  QRadioButton* rbLogLong;
+  QCheckBox* cbSync;
+  QCheckBox* cbRecycler;
+  QGroupBox* gbEncrypt;
+  QCheckBox* cbFixPassword;
+  QPushButton* btPassword;
+  QCheckBox* cbSendMail;
+  QPushButton* btMail;
+  QListWidget* lbExcludedFiles;
+  QPushButton* btExcludedFiles;
+  QListWidget* lbExcludedTypes;
+  QPushButton* btExcludedTypes;
+  QListWidget* lbStatusMode;
+  QLabel* laWaitTime;
+  QSpinBox* edWaitTime;
+  QLabel* laSeconds;
+  QCheckBox* cbOnTop;
+  QGroupBox* gbBackup;
+  QPushButton* bbBackup;
+  QPushButton* bbWinTask;
+  QPushButton* bbBackupShortcut;
+  QPushButton* bbShowLog;
+  QGroupBox* gbRestore;
+  QPushButton* bbRestore;
+  QPushButton* bbMove;
+  QLabel* laStatus;
+  QPushButton* bbInfo;
+  QPushButton* bbHelp;
+  QPushButton* bbQuit;
+};
+
+} // namespace quillbox

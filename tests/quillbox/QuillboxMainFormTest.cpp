@@ -1,0 +1,308 @@
+// Quillbox's main window over real Thunderbird profiles and the recording
+// engine: what the window decides itself (start steps, enabling, which
+// options reach the engine, refusals while the engine runs).
+
+#include "quillbox/gui/MainForm.h"
+
+#include "common/IniFileUtils.h"
+#include "platform/Power.h"
+#include "quillbox/gui/SelectProfileDlg.h"
+#include "support/RecordingEngine.h"
+#include "support/TestSupport.h"
+#include "support/ThunderbirdProfiles.h"
+#include "ui/Dialogs.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTabWidget>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+using namespace Qt::StringLiterals;
+using ardanto::TUnicodeIniFile;
+using ardanto::test::ScopedEnv;
+using ardanto::test::TempDir;
+using ardanto::test::TRecordingEngine;
+using quillbox::TMainForm;
+
+class QuillboxWindowTest : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    const QString home = FDir.Path() + u"/home"_s;
+    ASSERT_TRUE(QDir().mkpath(home));
+    FHome = ardanto::test::CopyThunderbirdHome(home);
+    FEnvHome = std::make_unique<ScopedEnv>("HOME", home.toUtf8());
+    FEnvConfig = std::make_unique<ScopedEnv>("XDG_CONFIG_HOME", (FDir.Path() + u"/config"_s).toUtf8());
+    FWork = FDir.Path() + u"/work"_s;
+    ASSERT_TRUE(QDir().mkpath(FWork));
+    FOldFolder = QDir::currentPath();
+    QDir::setCurrent(FWork);
+    FEngine = std::make_unique<TRecordingEngine>(FWork);
+    FOldPower = ardanto::platform::SetPowerBackend(&FPower);
+    FBackup = FDir.Path() + u"/backup"_s;
+    FResponders.Question = [this](ardanto::ui::TQuestion& question) {
+      Messages.append(question.Text);
+      return (question.Buttons & ardanto::ui::dbCancel) ? ardanto::ui::dbCancel : ardanto::ui::dbOk;
+    };
+    FResponders.Folder = [this](const QString& title, const QString&) {
+      Messages.append(title);
+      return FolderAnswer;
+    };
+  }
+  void TearDown() override
+  {
+    FWindow.reset();
+    quillbox::SetProfileResponder({});
+    ardanto::platform::SetPowerBackend(FOldPower);
+    QDir::setCurrent(FOldFolder);
+  }
+
+  QString SettingsFile() const { return FDir.Path() + u"/config/Ardanto6/Quillbox.ini"_s; }
+  void WriteSettings(const QByteArray& config)
+  {
+    QDir().mkpath(QFileInfo(SettingsFile()).path());
+    ardanto::test::WriteFile(SettingsFile(), "[Config]\n" + config);
+  }
+  TMainForm& Open(const QStringList& arguments = {})
+  {
+    FWindow = std::make_unique<TMainForm>(arguments);
+    FWindow->show();
+    QApplication::processEvents();
+    return *FWindow;
+  }
+  template <typename T> T* Control(const char* name) const
+  {
+    T* control = FWindow->findChild<T*>(QLatin1StringView(name));
+    EXPECT_NE(control, nullptr) << name;
+    return control;
+  }
+  QString TaskValue(const QString& section, const QString& key) const
+  {
+    return TUnicodeIniFile::CreateForRead(FWindow->State().BuTaskName).ReadString(section, key, u"?"_s);
+  }
+
+  TempDir FDir;
+  ardanto::test::ThunderbirdHome FHome;
+  std::unique_ptr<ScopedEnv> FEnvHome;
+  std::unique_ptr<ScopedEnv> FEnvConfig;
+  QString FWork;
+  QString FOldFolder;
+  QString FBackup;
+  std::unique_ptr<TRecordingEngine> FEngine;
+  ardanto::platform::TRecordingPowerBackend FPower;
+  ardanto::platform::TPowerBackend* FOldPower = nullptr;
+  ardanto::ui::TScopedResponders FResponders;
+  QStringList Messages;
+  QString FolderAnswer;
+  std::unique_ptr<TMainForm> FWindow;
+};
+
+TEST_F(QuillboxWindowTest, HoldsItsControlsAndTheFunctionsOfLaterVersionsAreOff)
+{
+  WriteSettings("BackupDirectory=" + FBackup.toUtf8() + "\nMailProfile=alpha\n");
+  TMainForm& window = Open();
+  for (const char* name : {"edProfile", "edMailDir", "leBackupDir"})
+    Control<QLineEdit>(name);
+  for (const char* name :
+       {"cbNoCompression", "cbCalendar", "cbSync", "cbRecycler", "cbFixPassword", "cbSendMail", "cbOnTop"})
+    Control<QCheckBox>(name);
+  for (const char* name : {"rgLogFile", "gbEncrypt", "gbBackup", "gbRestore"})
+    Control<QGroupBox>(name);
+  for (const char* name : {"lbExcludedFiles", "lbExcludedTypes", "lbStatusMode"})
+    Control<QListWidget>(name);
+  Control<QSpinBox>("edWaitTime");
+  for (const char* name : {"bbProfile", "btDest", "btnVolume", "btnPlaceholder", "btExcludedFiles", "btExcludedTypes",
+                           "bbBackup", "bbInfo", "bbHelp", "bbQuit"})
+    EXPECT_TRUE(Control<QPushButton>(name)->isEnabled()) << name;
+  for (const char* name :
+       {"bbWinTask", "bbBackupShortcut", "bbShowLog", "bbRestore", "bbMove", "bbShowFiles", "btMail"}) {
+    QPushButton* button = Control<QPushButton>(name);
+    EXPECT_FALSE(button->isEnabled()) << name;
+    EXPECT_TRUE(button->toolTip().contains(u"later version"_s)) << name;
+  }
+  EXPECT_FALSE(Control<QCheckBox>("cbSendMail")->isEnabled());
+  auto* pages = Control<QTabWidget>("pcOptions");
+  ASSERT_EQ(pages->count(), 2);
+  EXPECT_EQ(pages->tabText(0), u"Settings"_s);
+  EXPECT_EQ(pages->tabText(1), u"Status window"_s);
+  EXPECT_EQ(pages->currentIndex(), 0);
+  EXPECT_TRUE(window.windowTitle().startsWith(u"Quillbox - "_s));
+  EXPECT_TRUE(Control<QLabel>("laStatus")->text().contains(u"User name: "_s));
+  EXPECT_EQ(Messages, QStringList());
+}
+
+TEST_F(QuillboxWindowTest, TheRememberedProfileIsShownAndQuitWritesItsTaskAndTheSettings)
+{
+  WriteSettings("BackupDirectory=" + FBackup.toUtf8() + "\nMailProfile=beta\nStatusWindow=3\nWaitTime=12\n");
+  TMainForm& window = Open();
+  EXPECT_EQ(Messages, QStringList());
+  EXPECT_EQ(Control<QLineEdit>("edProfile")->text(), u"beta"_s);
+  EXPECT_TRUE(Control<QLineEdit>("edMailDir")->text().startsWith(u"<Thunderbird>/"_s));
+  EXPECT_EQ(Control<QLineEdit>("leBackupDir")->text(), FBackup);
+  auto* files = Control<QListWidget>("lbExcludedFiles");
+  ASSERT_EQ(files->count(), 2);
+  EXPECT_EQ(files->item(1)->text(), u"global-messages-db.sqlite"_s);
+  EXPECT_EQ(Control<QListWidget>("lbExcludedTypes")->count(), 5);
+  EXPECT_EQ(Control<QListWidget>("lbStatusMode")->currentRow(), 3);
+  EXPECT_EQ(Control<QSpinBox>("edWaitTime")->value(), 12);
+
+  const QString task = window.State().BuTaskName;
+  EXPECT_EQ(task, window.State().JobDir + u"tb-beta.buj"_s);
+  ASSERT_FALSE(QFileInfo::exists(task));
+  Control<QCheckBox>("cbCalendar")->click();
+  window.bbQuitClick();
+  EXPECT_FALSE(window.isVisible());
+  ASSERT_TRUE(QFileInfo::exists(task)) << "a new task is written on Quit";
+  EXPECT_EQ(TaskValue(u"Dir000"_s, u"Source"_s), FHome.ProfileFolder(u"beta"_s));
+  EXPECT_EQ(TaskValue(u"Dir001"_s, u"Enabled"_s), u"0"_s) << "the calendar was unticked";
+  EXPECT_EQ(QFileInfo(task).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), 0);
+  const auto settings = TUnicodeIniFile::CreateForRead(SettingsFile());
+  EXPECT_EQ(settings.ReadString(u"Config"_s, u"MailProfile"_s, QString()), u"beta"_s);
+  EXPECT_EQ(settings.ReadString(u"Config"_s, u"BackupCalendar"_s, QString()), u"0"_s);
+  EXPECT_EQ(settings.ReadString(u"Config"_s, u"StatusWindow"_s, QString()), u"3"_s);
+  EXPECT_EQ(settings.ReadString(u"Unicode"_s, u"Program"_s, QString()), u"Quillbox"_s);
+  EXPECT_TRUE(FEngine->Calls().empty());
+}
+
+TEST_F(QuillboxWindowTest, WithoutARememberedFolderAndProfileTheStartAsksForBoth)
+{
+  FolderAnswer = FBackup;
+  QStringList offered;
+  quillbox::SetProfileResponder([&offered](const QStringList& items, int& index) {
+    offered = items;
+    index = static_cast<int>(items.indexOf(u"beta"_s));
+    return true;
+  });
+  TMainForm& window = Open();
+  EXPECT_EQ(Messages, QStringList{u"Select destination directory"_s});
+  EXPECT_EQ(offered, (QStringList{u"Default user"_s, u"beta"_s}));
+  EXPECT_EQ(window.State().MailProfile, u"beta"_s);
+  EXPECT_EQ(window.State().DestDir, FBackup);
+  EXPECT_EQ(Control<QLineEdit>("leBackupDir")->text(), FBackup);
+  EXPECT_FALSE(window.Stopped());
+}
+
+TEST_F(QuillboxWindowTest, AStartThatCannotGoOnEndsTheProgram)
+{
+  // No folder chosen.
+  FolderAnswer.clear();
+  TMainForm& window = Open();
+  QApplication::processEvents();
+  EXPECT_TRUE(window.Stopped());
+  EXPECT_FALSE(window.isVisible());
+  FWindow.reset();
+
+  // No Thunderbird.
+  Messages.clear();
+  TempDir empty;
+  const ScopedEnv home("HOME", empty.Path().toUtf8());
+  TMainForm& bare = Open();
+  QApplication::processEvents();
+  EXPECT_EQ(Messages, QStringList{u"No Thunderbird profiles found!"_s});
+  EXPECT_TRUE(bare.Stopped());
+  EXPECT_FALSE(bare.isVisible());
+}
+
+TEST_F(QuillboxWindowTest, TheStatusPageDecidesTheEnginesStatusOptions)
+{
+  WriteSettings("BackupDirectory=" + FBackup.toUtf8() + "\nMailProfile=alpha\n");
+  TMainForm& window = Open({u"/prompt:silent"_s});
+  auto* modes = Control<QListWidget>("lbStatusMode");
+  auto* seconds = Control<QSpinBox>("edWaitTime");
+  EXPECT_EQ(modes->count(), 5);
+  EXPECT_EQ(modes->currentRow(), 1);
+  EXPECT_FALSE(seconds->isHidden());
+  modes->setCurrentRow(2);
+  EXPECT_TRUE(seconds->isHidden()) << "no display time without a status window";
+  modes->setCurrentRow(3);
+  EXPECT_FALSE(seconds->isHidden());
+  seconds->setValue(17);
+  Control<QCheckBox>("cbOnTop")->click();
+
+  window.bbBackupClick();
+  EXPECT_EQ(Messages, QStringList());
+  auto calls = FEngine->Calls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].Arguments, (QStringList{window.State().BuTaskName, u"/startapp:quillbox"_s, u"/prompt:error"_s,
+                                             u"/wait:17"_s, u"/status:ontop"_s, u"/hide"_s, u"/force"_s}));
+  EXPECT_FALSE(window.State().Task.Changed) << "the task was saved for the run";
+}
+
+TEST_F(QuillboxWindowTest, WhileTheEngineRunsANewStartAndClosingAreRefusedInWords)
+{
+  WriteSettings("BackupDirectory=" + FBackup.toUtf8() + "\nMailProfile=alpha\n");
+  TMainForm& window = Open();
+  FEngine->Hold();
+  bool once = false;
+  window.OnEngineEvents = [&] {
+    if (once)
+      return;
+    once = true;
+    Control<QPushButton>("bbBackup")->click();
+    window.close();
+    FEngine->Release();
+  };
+  window.bbBackupClick();
+  EXPECT_TRUE(once);
+  ASSERT_EQ(Messages.size(), 2) << Messages.join(u'\n').toStdString();
+  EXPECT_EQ(Messages[0], quillbox::EngineStillRunningText());
+  EXPECT_TRUE(Messages[1].startsWith(u"Ardanto is still running!"_s)) << Messages[1].toStdString();
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_EQ(FEngine->Calls().size(), 1u);
+  FEngine->Release();
+}
+
+TEST_F(QuillboxWindowTest, TheEncryptionControlsAskForThePasswordAndTheTaskKeepsIt)
+{
+  WriteSettings("BackupDirectory=" + FBackup.toUtf8() + "\nMailProfile=alpha\n");
+  QStringList asked;
+  bool give = false;
+  FResponders.Password = [&](const QString& title, QString& password) {
+    asked.append(title);
+    password = u"correct horse"_s;
+    return give;
+  };
+  TMainForm& window = Open();
+  auto* encrypt = Control<QGroupBox>("gbEncrypt");
+  auto* fixed = Control<QCheckBox>("cbFixPassword");
+  auto* enter = Control<QPushButton>("btPassword");
+  EXPECT_FALSE(encrypt->isChecked());
+  encrypt->setChecked(true);
+  emit encrypt->clicked(true);
+  EXPECT_TRUE(fixed->isEnabled());
+  EXPECT_FALSE(enter->isEnabled());
+
+  fixed->click(); // cancelled: the tick goes again
+  EXPECT_EQ(asked, QStringList{u"File encryption"_s});
+  EXPECT_FALSE(fixed->isChecked());
+  EXPECT_FALSE(enter->isEnabled());
+
+  give = true;
+  fixed->click();
+  EXPECT_TRUE(fixed->isChecked());
+  EXPECT_TRUE(enter->isEnabled());
+  EXPECT_EQ(window.State().Task.CryptPwd, u"correct horse"_s);
+
+  window.bbQuitClick();
+  EXPECT_EQ(TaskValue(u"Global"_s, u"Encrypt"_s), u"1"_s);
+  EXPECT_EQ(TaskValue(u"Global"_s, u"FixPassword"_s), u"1"_s);
+  const QString stored = TaskValue(u"Global"_s, u"Password"_s);
+  EXPECT_FALSE(stored.isEmpty());
+  EXPECT_FALSE(stored.contains(u"horse"_s)) << "only the protected form is stored";
+}
+
+} // namespace
