@@ -1,8 +1,8 @@
 // Portkeep: backs up folders of phones, cameras and media players.
 
 #include "common/Errors.h"
-#include "common/LangUtils.h"
 #include "common/InitProg.h"
+#include "common/LangUtils.h"
 #include "devices/DevicePlatforms.h"
 #include "platform/DarkMode.h"
 #include "portkeep/gui/MainForm.h"
@@ -56,8 +56,8 @@ int main(int argc, char** argv)
     window.SetUnattended(headless);
     // The dark style: asked for on the command line, or allowed by the
     // suite's configuration and chosen in the desktop's settings.
-    const bool dark = window.CommandLine().UseDarkMode ||
-                      (ardanto::ui::ConfigAllowsDarkMode(language.ConfigFile) && ardanto::platform::SystemUsesDarkMode());
+    const bool dark = window.CommandLine().UseDarkMode || (ardanto::ui::ConfigAllowsDarkMode(language.ConfigFile) &&
+                                                           ardanto::platform::SystemUsesDarkMode());
     ardanto::ui::ApplyStyle(app, dark);
     window.show();
     app.exec();
