@@ -287,8 +287,7 @@ bool TBackupRun::Run(bool force)
   if (!PrepareDestination() || !PreparePassword(force))
     return false;
 
-  if (!QDir().mkpath(FDestination)) {
-    const int error = errno;
+  if (const int error = MakeFolders(FDestination); error != 0) {
     FLog.Error(FormatText(_("Could not create directory \"%s\""), {FDestination}) + u": "_s + ErrorText(error));
     FCodes.Note(ecDestination);
     return false;
@@ -514,11 +513,19 @@ bool TBackupRun::CopyFolder(const TBackupEntry& entry, const QString& relative, 
     FLog.Detail(4, FormatText(_("\"%s\" belongs to its database and is not copied on its own"), {plan.Display}));
     return true;
   });
-  for (TFilePlan& plan : files) {
+  // "a" stored as "a.zip" and a file "a.zip" kept as it is would share a
+  // name; the second one would overwrite the first at every run.
+  std::erase_if(files, [&](TFilePlan& plan) {
     plan.Form = FormFor(plan.Name);
     plan.Stored = plan.Name + FormSuffix(plan.Form);
+    if (keep.contains(plan.Stored)) {
+      NoteError(FormatText(_("\"%s\" is not backed up: its copy would have the name of another one (\"%s\")"),
+                           {plan.Display, plan.Stored}));
+      return true;
+    }
     keep.insert(plan.Stored);
-  }
+    return false;
+  });
 
   for (TFilePlan& plan : files) {
     if (Stopping())

@@ -273,7 +273,8 @@ bool TRestoreRun::ClearTarget()
       return false;
     }
   }
-  FLog.Line(2, FormatText(_("The restore target was cleared: %d entries"), {names.size()}));
+  if (!names.isEmpty())
+    FLog.Line(2, FormatText(_("The restore target was cleared: %d entries"), {names.size()}));
   return true;
 }
 
@@ -286,8 +287,7 @@ void TRestoreRun::Run(bool force)
     return;
   if (!PreparePassword(force))
     return;
-  if (!QDir().mkpath(FTarget)) {
-    const int error = errno;
+  if (const int error = MakeFolders(FTarget); error != 0) {
     FLog.Error(FormatText(_("Could not create directory \"%s\""), {FTarget}) + u": "_s + SystemErrorText(error));
     FCodes.Note(ecDestination);
     return;

@@ -4,6 +4,7 @@
 #include "common/PathUtils.h"
 #include "common/Translate.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 
@@ -103,6 +104,22 @@ int RemoveStaleTemporaries(const QString& folder, std::time_t notBefore)
   }
   ::closedir(dir);
   return removed;
+}
+
+int MakeFolders(const QString& path)
+{
+  const QByteArray native = Native(QDir::cleanPath(path));
+  struct stat st {};
+  for (qsizetype slash = native.indexOf('/', 1);; slash = native.indexOf('/', slash + 1)) {
+    const QByteArray part = slash < 0 ? native : native.left(slash);
+    if (::mkdir(part.constData(), 0755) != 0 && errno != EEXIST)
+      return errno;
+    if (slash < 0)
+      break;
+  }
+  if (::stat(native.constData(), &st) != 0)
+    return errno;
+  return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
 }
 
 int MakeFolderBelow(const QString& root, const QString& relative)

@@ -29,6 +29,10 @@ bool IsTempName(const QString& name);
 // Returns how many went.
 int RemoveStaleTemporaries(const QString& folder, std::time_t notBefore);
 
+// Creates a folder and its missing parents (links on the way are followed).
+// Returns 0 or errno.
+int MakeFolders(const QString& path);
+
 // Creates root/relative folder by folder with mode 0755 (less the umask).
 // A part below root that is a symbolic link or no folder fails the call
 // (ELOOP, ENOTDIR): what is written below root must stay below root.

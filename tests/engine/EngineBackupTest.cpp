@@ -452,3 +452,55 @@ TEST_F(BackupTest, HelpAndVersion)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(BackupTest, LinksAreFollowedOnlyInsideTheSourceAndSpecialFilesAreLeftOut)
+{
+  const QString source = Source({{u"prefs.js"_s, "p", {}}, {u"Mail/Inbox"_s, "inbox", {}}});
+  WriteFile(Path(u"secret.txt"_s), "outside the profile");
+  QDir().mkpath(source + u"/Mail/Empty"_s);
+  const auto link = [](const QString& target, const QString& name) {
+    return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(name).constData()) == 0;
+  };
+  ASSERT_TRUE(link(u"Mail/Inbox"_s, source + u"/inbox-link"_s));
+  ASSERT_TRUE(link(Path(u"secret.txt"_s), source + u"/secret-link"_s));
+  ASSERT_TRUE(link(u"Mail"_s, source + u"/folder-link"_s));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(source + u"/fifo"_s).constData(), 0600), 0);
+
+  for (const bool emptyDirs : {true, false}) {
+    TBackupSpec spec = Spec({source});
+    spec.Destination = Path(emptyDirs ? u"with-empty"_s : u"without-empty"_s);
+    spec.Compress = false;
+    spec.EmptyDirs = emptyDirs;
+    const TEngineRun run = Run({WriteBackupTask(u"tb-links.buj"_s, spec), u"/force"_s}, 20000);
+    ASSERT_EQ(run.ExitCode, 0) << LogText(run).toStdString();
+    const QString backup = BackupOf(spec.Destination, source);
+    EXPECT_EQ(FilesBelow(backup), (QStringList{u"Mail/Inbox"_s, u"inbox-link"_s, u"prefs.js"_s}));
+    EXPECT_EQ(ReadFile(backup + u"/inbox-link"_s), QByteArray("inbox")) << "stored as the file it points to";
+    EXPECT_FALSE(QFileInfo(backup + u"/inbox-link"_s).isSymLink());
+    EXPECT_TRUE(LogText(run).contains(u"\"secret-link\" points outside the source"_s)) << LogText(run).toStdString();
+    EXPECT_EQ(QFileInfo(backup + u"/Mail/Empty"_s).isDir(), emptyDirs);
+  }
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(BackupTest, TwoFilesThatWouldShareAStoredNameAreAnErrorNotAnOverwrite)
+{
+  const QString source = Source({{u"notes"_s, "the notes", {}}, {u"notes.zip"_s, "an archive", {}}});
+  TBackupSpec spec = Spec({source});
+  const TEngineRun run = Run({WriteBackupTask(u"tb-clash.buj"_s, spec), u"/force"_s});
+  EXPECT_EQ(run.ExitCode, 4);
+  ASSERT_EQ(Errors(run.Log).size(), 1) << LogText(run).toStdString();
+  EXPECT_TRUE(Errors(run.Log).front().contains(u"\"notes.zip\" is not backed up"_s));
+  const QString backup = BackupOf(spec.Destination, source);
+  EXPECT_EQ(FilesBelow(backup), QStringList{u"notes.zip"_s});
+  EXPECT_EQ(RunTool(u"unzip"_s, {u"-p"_s, backup + u"/notes.zip"_s}).Out, QByteArray("the notes"));
+  // The second run finds the copy up to date instead of writing it again.
+  EXPECT_TRUE(LogText(Run({Path(u"tb-clash.buj"_s), u"/force"_s})).contains(u"0 files copied, 1 skipped"_s));
+}
+
+} // namespace
