@@ -705,12 +705,8 @@ void TBackupRun::FinishOldestJob()
     return;
   std::unique_ptr<TBackupJob> job = std::move(FJobs.front());
   FJobs.pop_front();
-  while (!job->Thread->WaitFor(kWaitSlice)) {
+  while (!job->Thread->WaitFor(kWaitSlice))
     Progress();
-    FView.Idle();
-    if (!FCancelled && FView.CancelRequested())
-      FCancelled = true;
-  }
   const int code = job->Thread->ErrorCode();
   const QString message = job->Thread->SysErrorMsg();
   job->Thread.reset();
@@ -856,6 +852,11 @@ void TBackupRun::Progress()
       running += job->Thread->BytesCopied();
   }
   FView.Progress(FFilesDone, FBytesDone + running);
+  // Also between files that need no copy: a long stretch of them must not
+  // leave the window without its events or the user without Cancel.
+  FView.Idle();
+  if (!FCancelled && FView.CancelRequested())
+    FCancelled = true;
 }
 
 void TBackupRun::CountTotals()

@@ -365,6 +365,7 @@ void TRestoreRun::RestoreFolder(const TFolder& folder)
     if (FCancelled || FFatal)
       return;
     RestoreFile(targetFolder, folder.Relative, file);
+    FView.Idle();
     if (!FCancelled && FView.CancelRequested())
       FCancelled = true;
   }
