@@ -177,6 +177,8 @@ void TMainForm::BuildWindow()
   btnVolume = Button(gbDestination, "btnVolume", QString(), _("Use volume name instead of drive letter"),
                      QStyle::SP_DriveHDIcon);
   btnPlaceholder = Button(gbDestination, "btnPlaceholder", u"%"_s, _("Insert placeholder"));
+  for (QPushButton* b : {btDest, btnVolume, btnPlaceholder})
+    b->setFixedWidth(b->sizeHint().height() + 8);
   auto* destinationRow = new QHBoxLayout(gbDestination);
   destinationRow->addWidget(leBackupDir, 1);
   destinationRow->addWidget(btDest);
@@ -258,6 +260,8 @@ void TMainForm::BuildWindow()
   lbExcludedTypes->setSelectionMode(QAbstractItemView::NoSelection);
   laTypes->setBuddy(lbExcludedTypes);
   btExcludedTypes = Button(gbExcluded, "btExcludedTypes", u"…"_s, _("Edit list of file types to be excluded"));
+  for (QPushButton* b : {btExcludedFiles, btExcludedTypes})
+    b->setFixedWidth(b->sizeHint().height() + 8);
   auto* excludedGrid = new QGridLayout(gbExcluded);
   excludedGrid->addWidget(laFiles, 0, 0);
   excludedGrid->addWidget(laTypes, 0, 2);
@@ -265,6 +269,8 @@ void TMainForm::BuildWindow()
   excludedGrid->addWidget(btExcludedFiles, 1, 1, Qt::AlignTop);
   excludedGrid->addWidget(lbExcludedTypes, 1, 2);
   excludedGrid->addWidget(btExcludedTypes, 1, 3, Qt::AlignTop);
+  excludedGrid->setColumnStretch(0, 1);
+  excludedGrid->setColumnStretch(2, 1);
 
   auto* settingsGrid = new QGridLayout(tsSettings);
   settingsGrid->addWidget(gbOptions, 0, 0, 2, 1);
