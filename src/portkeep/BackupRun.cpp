@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QRandomGenerator>
 #include <QSet>
 
 #include <algorithm>
@@ -57,23 +58,36 @@ struct stat StatOf(const QString& name, bool& exists)
   return st;
 }
 
-// Reserves a hidden file name in folder for a copy in progress. The copy goes
+// A free hidden file name in folder for a copy in progress. The copy goes
 // there and takes the target's name only once it is complete, so a broken
 // copy never stands in for the file, and an older copy stays until then.
-// Creating the file makes the name unique; it is removed again at once, so
-// that the copy engine creates it without replacing a file (ext4 writes the
-// data of a file that replaces another out at once, which costs a small file
-// more than its copy) and fails rather than replace a file someone else
-// created meanwhile.
+// Nothing is created here: the copy engine creates the name without
+// replacing a file, so a name someone else takes meanwhile fails the copy
+// instead of being overwritten. (Creating and deleting a file per copy to
+// reserve the name cost more than the copy: ext4 searches past recently
+// deleted inodes for every new file.)
 QString ReserveTempName(const QString& folder)
 {
-  QByteArray pattern = QFile::encodeName(SetDirName(folder)) + kTempPrefix + "XXXXXX" + kTempSuffix;
-  const int fd = ::mkostemps(pattern.data(), 5, O_CLOEXEC);
-  if (fd < 0)
+  static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  const QByteArray dir = QFile::encodeName(SetDirName(folder));
+  // A folder that takes no new files is the run's error, told with the target's name.
+  if (::access(dir.constData(), W_OK | X_OK) != 0)
     return QString();
-  ::close(fd);
-  ::unlink(pattern.constData());
-  return QFile::decodeName(pattern);
+  QByteArray name;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    name = dir + kTempPrefix;
+    for (int i = 0; i < 6; ++i)
+      name += kChars[QRandomGenerator::global()->bounded(static_cast<int>(sizeof kChars - 1))];
+    name += kTempSuffix;
+    struct stat st {};
+    if (::lstat(name.constData(), &st) != 0) {
+      if (errno == ENOENT)
+        return QFile::decodeName(name);
+      return QString();
+    }
+  }
+  errno = EEXIST;
+  return QString();
 }
 
 bool IsTempName(const char* name)
@@ -153,15 +167,19 @@ QHash<int, QString> TargetNames(const TPortableDeviceObject& folder)
       continue;
     const QString safe = SafeFileName(child->DisplayName());
     QString name = safe;
-    for (int n = 2; taken.contains(name.toCaseFolded()); ++n)
+    QString folded = name.toCaseFolded();
+    for (int n = 2; taken.contains(folded); ++n) {
       name = NumberedName(safe, n);
-    taken.insert(name.toCaseFolded());
-    // The compressed forms get their suffix later; keep those free as well,
-    // so "a.txt.gz" of a compressed "a.txt" cannot meet a device file of that name.
-    if (child->ObjectType() == otFile) {
-      taken.insert(QString(name + u".gz"_s).toCaseFolded());
-      taken.insert(QString(name + u".zip"_s).toCaseFolded());
+      folded = name.toCaseFolded();
     }
+    // The compressed forms get their suffix later; keep those free as well,
+    // so "a.txt.gz" of a compressed "a.txt" cannot meet a device file of that
+    // name. (Case folding goes character by character: the suffix folds alone.)
+    if (child->ObjectType() == otFile) {
+      taken.insert(folded + u".gz"_s);
+      taken.insert(folded + u".zip"_s);
+    }
+    taken.insert(std::move(folded));
     names.insert(i, name);
   }
   return names;
@@ -521,14 +539,23 @@ void TBackupRun::PlanFile(const TPortableDeviceObject& file, const QString& targ
   else if (plan.Compressible)
     plan.TargetName += u".gz"_s;
 
-  StatOf(plan.TargetName, plan.Exists);
+  const struct stat st = StatOf(plan.TargetName, plan.Exists);
   switch (FSettings.Overwrite) {
-  case omWhenOlder:
+  case omWhenOlder: {
+    if (!plan.Exists) {
+      plan.Copy = true;
+      break;
+    }
+    // The time of what a link points to, as GetFileWriteTime gives it; a
+    // plain file's time is at hand already.
+    const TDateTime existing = S_ISLNK(st.st_mode)
+                                   ? GetFileWriteTime(plan.TargetName)
+                                   : FileTimeToDateTimeUtc(UnixTimeToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec));
     // File times keep 100 ns; compare at whole milliseconds, which is what a
     // day-based date-time holds reliably.
-    plan.Copy = !plan.Exists || std::llround(GetFileWriteTime(plan.TargetName) * kMillisecondsPerDay) <
-                                    std::llround(plan.UtcTime * kMillisecondsPerDay);
+    plan.Copy = std::llround(existing * kMillisecondsPerDay) < std::llround(plan.UtcTime * kMillisecondsPerDay);
     break;
+  }
   case omAll:
     plan.Copy = true;
     break;
@@ -607,49 +634,37 @@ void TBackupRun::CopyPlanned(TPlannedFile& plan, TPlannedFile* next)
   FProgress.CurrentFile = plan.Name;
   FProgress.CurrentSize = plan.Size;
   FProgress.CurrentDone = 0;
-  int error = 0;
-  QString message;
   bool stalled = false;
-  bool nextTried = next == nullptr;
-  {
-    auto thread = std::make_unique<TWinCopyThread>(plan.Data, temp, nullptr, options, true);
-    plan.Data = TFileData(); // the thread holds the stream now
-    thread->Start();
-    const auto copyStart = std::chrono::steady_clock::now();
-    // While this file is copied, the next one is opened: a device that opens
-    // files slowly, or a cold disk cache, then overlaps with the copy.
-    std::int64_t lastBytes = -1;
-    auto lastProgress = copyStart;
-    while (!thread->WaitFor(kWaitSlice)) {
-      if (!nextTried) {
-        nextTried = true;
-        OpenSource(*next);
-      }
-      const std::int64_t bytes = thread->BytesCopied();
-      const auto now = std::chrono::steady_clock::now();
-      if (bytes != lastBytes) {
-        lastBytes = bytes;
-        lastProgress = now;
-      } else if (FStallTimeout.count() > 0 && now - lastProgress >= FStallTimeout) {
-        stalled = true;
-        break;
-      }
-      FProgress.CurrentDone = bytes;
-      ProcessEvents();
-    }
-    FCopyTime += std::chrono::steady_clock::now() - copyStart;
-    if (stalled) {
-      // The read hangs inside the device layer and cannot be interrupted;
-      // leave the thread to itself and end the run.
-      TCopyThread::Abandon(std::move(thread));
-    } else {
-      error = thread->ErrorCode();
-      message = thread->SysErrorMsg();
-    }
-  }
-  if (!nextTried)
+  // Ended only once this file is in place and logged: the thread's own end
+  // (releasing its stack) then no longer holds up the run.
+  auto thread = std::make_unique<TWinCopyThread>(plan.Data, temp, nullptr, options, true);
+  plan.Data = TFileData(); // the thread holds the stream now
+  thread->Start();
+  const auto copyStart = std::chrono::steady_clock::now();
+  // While this file is copied, the next one is opened: opening a file, from
+  // a slow device or a cold disk cache alike, then overlaps with the copy.
+  if (next != nullptr)
     OpenSource(*next);
+  std::int64_t lastBytes = -1;
+  auto lastProgress = copyStart;
+  while (!thread->WaitFor(kWaitSlice)) {
+    const std::int64_t bytes = thread->BytesCopied();
+    const auto now = std::chrono::steady_clock::now();
+    if (bytes != lastBytes) {
+      lastBytes = bytes;
+      lastProgress = now;
+    } else if (FStallTimeout.count() > 0 && now - lastProgress >= FStallTimeout) {
+      stalled = true;
+      break;
+    }
+    FProgress.CurrentDone = bytes;
+    ProcessEvents();
+  }
+  FCopyTime += std::chrono::steady_clock::now() - copyStart;
   if (stalled) {
+    // The read hangs inside the device layer and cannot be interrupted;
+    // leave the thread to itself and end the run.
+    TCopyThread::Abandon(std::move(thread));
     ::unlink(QFile::encodeName(temp).constData());
     fail(FormatText(_("Reading from the device made no progress for %s; the backup stops."),
                     {MinutesText(FStallTimeout)}));
@@ -657,6 +672,8 @@ void TBackupRun::CopyPlanned(TPlannedFile& plan, TPlannedFile* next)
     FStop = true;
     return;
   }
+  int error = thread->ErrorCode();
+  QString message = thread->SysErrorMsg();
   if (error == 0 &&
       ::rename(QFile::encodeName(temp).constData(), QFile::encodeName(plan.TargetName).constData()) != 0) {
     error = errno;

@@ -382,6 +382,24 @@ TEST_F(BackupRunTest, LeftOverTemporariesOfAKilledRunAreRemoved)
   EXPECT_TRUE(QFileInfo::exists(folder + u"song.mp3"_s));
 }
 
+TEST_F(BackupRunTest, AFolderThatTakesNoFilesIsAnErrorNamingEachTarget)
+{
+  if (::geteuid() == 0)
+    GTEST_SKIP() << "root may write into any folder";
+  RunBackup(Settings(), {u"Phone\\Music"_s});
+  const QByteArray music = QFile::encodeName(FDest + u"/Phone/Music"_s);
+  ASSERT_EQ(::chmod(music.constData(), 0555), 0);
+  AddFile(u"Phone/Music/new.mp3"_s, "new song", kOld);
+  Open();
+  const QStringList lines = RunBackup(Settings(), {u"Phone\\Music"_s});
+  ::chmod(music.constData(), 0755);
+  EXPECT_TRUE(lines.contains(u"  *** new.mp3: Error creating \""_s + FDest + u"/Phone/Music/new.mp3\" "_s +
+                             SystemErrorText(EACCES)))
+      << lines.join(u'\n').toStdString();
+  EXPECT_EQ(FSummary.Failed, 1);
+  EXPECT_EQ(QDir(QFile::decodeName(music)).entryList(QDir::Files | QDir::Hidden), QStringList{u"song.mp3"_s});
+}
+
 TEST_F(BackupRunTest, ADestinationInsideTheDeviceFolderIsRefused)
 {
   TTaskSettings s = Settings();
