@@ -211,6 +211,7 @@ private:
   TRunProgress FProgress;
   std::chrono::steady_clock::time_point FLastEvents; // of a run
   mutable QStringList FPendingLines; // of a run, not yet in the progress box
+  std::chrono::steady_clock::time_point FLastShown; // a run's lines and progress last brought into the window
   bool FShown = false;
   bool FUnattended = false;
   QString FHeader;      // first line of the progress box in an automatic run
