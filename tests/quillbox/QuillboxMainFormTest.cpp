@@ -5,16 +5,20 @@
 #include "quillbox/gui/MainForm.h"
 
 #include "common/IniFileUtils.h"
+#include "common/VolumePaths.h"
 #include "platform/Power.h"
 #include "quillbox/gui/SelectProfileDlg.h"
 #include "support/RecordingEngine.h"
 #include "support/TestSupport.h"
 #include "support/ThunderbirdProfiles.h"
 #include "ui/Dialogs.h"
+#include "ui/ListEditor.h"
+#include "ui/PasswordDialog.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -303,6 +307,107 @@ TEST_F(QuillboxWindowTest, TheEncryptionControlsAskForThePasswordAndTheTaskKeeps
   const QString stored = TaskValue(u"Global"_s, u"Password"_s);
   EXPECT_FALSE(stored.isEmpty());
   EXPECT_FALSE(stored.contains(u"horse"_s)) << "only the protected form is stored";
+}
+
+TEST_F(QuillboxWindowTest, TheBackupFolderIsChosenOrGetsAPlaceholder)
+{
+  WriteSettings("BackupDirectory=" + FBackup.toUtf8() + "\nMailProfile=alpha\n");
+  TMainForm& window = Open();
+  window.State().Task.Changed = false;
+  auto* field = Control<QLineEdit>("leBackupDir");
+
+  const QString chosen = FDir.Path() + u"/chosen"_s;
+  FolderAnswer = chosen;
+  Control<QPushButton>("btDest")->click();
+  EXPECT_EQ(field->text(), chosen);
+  EXPECT_EQ(window.State().DestDir, chosen);
+  EXPECT_EQ(window.State().RealDir, chosen);
+
+  FResponders.Placeholder = [](int) { return u"%year%"_s; };
+  Control<QPushButton>("btnPlaceholder")->click();
+  EXPECT_EQ(field->text(), chosen + u"%year%"_s);
+  EXPECT_EQ(window.State().DestDir, chosen + u"%year%"_s);
+  EXPECT_TRUE(window.State().Task.Changed);
+
+  // A profile on a file system without a label has no volume name.
+  const ardanto::TVolumeSource old = ardanto::SetVolumeSource([] {
+    return QList<ardanto::TMountedVolume>{{u"/"_s, QString(), u"ext4"_s, u"/dev/sda1"_s}};
+  });
+  Messages.clear();
+  FResponders.Placeholder = [](int) { return u"%volume%"_s; };
+  Control<QPushButton>("btnPlaceholder")->click();
+  EXPECT_EQ(Messages,
+            QStringList{u"Placeholder for volume name is only available for source directories on same drive!"_s});
+  EXPECT_EQ(field->text(), chosen + u"%year%"_s);
+  ardanto::SetVolumeSource([] {
+    return QList<ardanto::TMountedVolume>{{u"/"_s, u"MAIL"_s, u"ext4"_s, u"/dev/sda1"_s}};
+  });
+  Control<QPushButton>("btnPlaceholder")->click();
+  EXPECT_EQ(field->text(), chosen + u"%year%%volume%"_s);
+  ardanto::SetVolumeSource(old);
+
+  field->setText(u"/srv/typed"_s);
+  EXPECT_EQ(window.State().DestDir, u"/srv/typed"_s) << "every change of the text is the folder";
+}
+
+TEST_F(QuillboxWindowTest, TheExclusionListsAreEditedAsListsAndKeptAsCommaText)
+{
+  WriteSettings("BackupDirectory=" + FBackup.toUtf8() + "\nMailProfile=alpha\n");
+  TMainForm& window = Open();
+  window.State().Task.Changed = false;
+  QString title;
+  ardanto::ui::SetListResponder([&title](const QString& caption, QStringList& items) {
+    title = caption;
+    items.append(u"Junk mail.msf"_s);
+    return true;
+  });
+  Control<QPushButton>("btExcludedFiles")->click();
+  ardanto::ui::SetListResponder({});
+  EXPECT_EQ(title, u"Files to be excluded"_s);
+  EXPECT_EQ(window.State().ExcludedFiles, u"parent.lock,global-messages-db.sqlite,\"Junk mail.msf\""_s);
+  auto* list = Control<QListWidget>("lbExcludedFiles");
+  ASSERT_EQ(list->count(), 3);
+  EXPECT_EQ(list->item(2)->text(), u"Junk mail.msf"_s);
+  EXPECT_FALSE(window.State().Task.Changed) << "the lists are settings of the program, not of the task";
+}
+
+TEST_F(QuillboxWindowTest, ProfilesThatAreGoneWhenChoosingEndTheProgram)
+{
+  WriteSettings("BackupDirectory=" + FBackup.toUtf8() + "\nMailProfile=alpha\n");
+  TMainForm& window = Open();
+  ASSERT_TRUE(QFile::remove(FHome.ProfilesIni()));
+  Control<QPushButton>("bbProfile")->click();
+  QApplication::processEvents();
+  EXPECT_EQ(Messages, QStringList{u"No Thunderbird profiles found!"_s});
+  EXPECT_FALSE(window.isVisible());
+}
+
+TEST(NewPasswordDialog, OkNeedsTwoEqualEntriesOfEightCharacters)
+{
+  ardanto::ui::TNewPasswordDialog dialog(nullptr, u"File encryption"_s, 8);
+  auto* first = dialog.findChild<QLineEdit*>(u"edPassword"_s);
+  auto* second = dialog.findChild<QLineEdit*>(u"edConfirm"_s);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(first->echoMode(), QLineEdit::Password);
+  EXPECT_EQ(second->echoMode(), QLineEdit::Password);
+  const struct {
+    const char16_t* First;
+    const char16_t* Second;
+    bool Ok;
+  } cases[] = {
+      {u"", u"", false},
+      {u"1234567", u"1234567", false},
+      {u"12345678", u"12345679", false},
+      {u"12345678", u"12345678", true},
+      {u"äöüß 1234", u"äöüß 1234", true},
+  };
+  for (const auto& c : cases) {
+    first->setText(QString::fromUtf16(c.First));
+    second->setText(QString::fromUtf16(c.Second));
+    EXPECT_EQ(dialog.Problem().isEmpty(), c.Ok) << QString::fromUtf16(c.First).toStdString();
+  }
+  EXPECT_EQ(dialog.Password(), u"äöüß 1234"_s);
 }
 
 } // namespace
