@@ -641,22 +641,27 @@ void TBackupRun::StartJob(const QString& targetFolder, const QString& relative, 
       return;
     }
     QString reason;
-    bool full = false;
-    if (SnapshotSqliteDatabase(plan.SourcePath, job->Snapshot, reason, &full)) {
+    switch (SnapshotSqliteDatabase(plan.SourcePath, job->Snapshot, reason)) {
+    case srOk:
       readFrom = job->Snapshot;
-    } else {
+      break;
+    case srNoDatabase:
       job->Snapshot.clear();
-      if (full) {
-        failed(reason, ENOSPC);
-        return;
-      }
-      if (!QFileInfo(targetFolder).isDir()) {
-        failed(reason, ENOENT);
-        return;
-      }
       FLog.Line(4, FormatText(_("\"%s\" begins like a database but does not open as one (%s); it is copied as "
                                 "a plain file"),
                               {plan.Display, reason}));
+      break;
+    case srFull:
+      failed(reason, ENOSPC);
+      return;
+    case srLocked:
+      // A copy of a database another program holds could be torn: the
+      // earlier copy stays until one can be made.
+      failed(FormatText(_("the database is locked by another program (%s)"), {reason}), 0);
+      return;
+    case srFailed:
+      failed(reason, 0);
+      return;
     }
   }
 

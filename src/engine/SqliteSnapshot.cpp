@@ -19,7 +19,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // How long a snapshot waits for a writer that holds the database.
-constexpr auto kBusyWait = std::chrono::seconds(20);
+constexpr auto kBusyWait = std::chrono::seconds(5);
 constexpr auto kBusyStep = std::chrono::milliseconds(25);
 
 struct TConnection {
@@ -49,33 +49,48 @@ bool HasSqliteHeader(const QString& fileName)
   return n == static_cast<ssize_t>(sizeof kHeader) && std::memcmp(buffer, kHeader, sizeof kHeader) == 0;
 }
 
-bool SnapshotSqliteDatabase(const QString& source, const QString& dest, QString& error, bool* diskFull)
+TSnapshotResult SnapshotSqliteDatabase(const QString& source, const QString& dest, QString& error)
 {
-  if (diskFull != nullptr)
-    *diskFull = false;
   const QByteArray destName = QFile::encodeName(dest);
-  const auto fail = [&](const QString& reason) {
+  const auto fail = [&](TSnapshotResult result, const QString& reason) {
     error = reason;
     ::unlink(destName.constData());
     ::unlink(QByteArray(destName + "-journal").constData());
-    return false;
+    return result;
+  };
+  // What a failing step means for the file.
+  const auto resultOf = [](int rc) {
+    switch (rc & 0xFF) {
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+    case SQLITE_CANTOPEN:
+      return srNoDatabase;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return srLocked;
+    case SQLITE_FULL:
+      return srFull;
+    default:
+      return srFailed;
+    }
   };
   TConnection from;
   TConnection to;
-  if (sqlite3_open_v2(QFile::encodeName(source).constData(), &from.Db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
-                      nullptr) != SQLITE_OK)
-    return fail(from.Error());
+  int rc = sqlite3_open_v2(QFile::encodeName(source).constData(), &from.Db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+                           nullptr);
+  if (rc != SQLITE_OK)
+    return fail(resultOf(rc), from.Error());
   sqlite3_busy_timeout(from.Db, 200);
-  if (sqlite3_open_v2(destName.constData(), &to.Db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                      nullptr) != SQLITE_OK)
-    return fail(to.Error());
+  rc = sqlite3_open_v2(destName.constData(), &to.Db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                       nullptr);
+  if (rc != SQLITE_OK)
+    return fail(rc == SQLITE_FULL ? srFull : srFailed, to.Error());
   // The copy is written once and renamed; it needs no journal of its own.
   sqlite3_exec(to.Db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
 
   sqlite3_backup* backup = sqlite3_backup_init(to.Db, "main", from.Db, "main");
   if (backup == nullptr)
-    return fail(to.Error());
-  int rc = SQLITE_OK;
+    return fail(srFailed, to.Error());
   const auto deadline = std::chrono::steady_clock::now() + kBusyWait;
   for (;;) {
     rc = sqlite3_backup_step(backup, -1);
@@ -84,16 +99,13 @@ bool SnapshotSqliteDatabase(const QString& source, const QString& dest, QString&
     std::this_thread::sleep_for(kBusyStep);
   }
   sqlite3_backup_finish(backup);
-  if (rc != SQLITE_DONE) {
-    if (diskFull != nullptr)
-      *diskFull = rc == SQLITE_FULL;
-    return fail(QString::fromUtf8(sqlite3_errstr(rc)));
-  }
+  if (rc != SQLITE_DONE)
+    return fail(resultOf(rc), QString::fromUtf8(sqlite3_errstr(rc)));
   if (sqlite3_close(to.Db) != SQLITE_OK)
-    return fail(_("The copy of the database could not be closed"));
+    return fail(srFailed, _("The copy of the database could not be closed"));
   to.Db = nullptr;
   error.clear();
-  return true;
+  return srOk;
 }
 
 } // namespace engine

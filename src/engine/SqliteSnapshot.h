@@ -14,11 +14,18 @@ namespace engine {
 // zero byte).
 bool HasSqliteHeader(const QString& fileName);
 
+enum TSnapshotResult : int {
+  srOk,
+  srNoDatabase, // begins like a database but does not open as one: copy it as a file
+  srLocked,     // another program keeps it locked (exclusive locking mode): no consistent copy now
+  srFull,       // the destination takes no more
+  srFailed,
+};
+
 // Writes a consistent copy of the database source into dest (a new file):
 // the online backup API from a read-only connection, all pages in one step,
-// retried while a writer holds the database locked. False with the reason
-// when the file does not open as a database or the copy fails; dest is then
-// removed, and diskFull tells a destination that takes no more.
-bool SnapshotSqliteDatabase(const QString& source, const QString& dest, QString& error, bool* diskFull = nullptr);
+// retried for a while when a writer holds the database locked. On anything
+// but srOk, dest is removed and error tells why.
+TSnapshotResult SnapshotSqliteDatabase(const QString& source, const QString& dest, QString& error);
 
 } // namespace engine

@@ -435,3 +435,48 @@ TEST_F(FaultTest, LogindHoldsShutdownAndSuspendForTheRun)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(FaultTest, ADatabaseHeldExclusivelyKeepsItsEarlierCopy)
+{
+  const QString source = Profile({{u"prefs.js"_s, "p", {}}});
+  const QString database = source + u"/places.sqlite"_s;
+  const QString make = uR"py(
+import sqlite3, sys
+c = sqlite3.connect(sys.argv[1], isolation_level=None)
+c.execute("pragma journal_mode=wal")
+c.execute("create table t(a)")
+c.execute("insert into t values('first')")
+c.close()
+)py"_s;
+  ASSERT_EQ(RunTool(Python(), {u"-c"_s, make, database}).ExitCode, 0);
+  TBackupSpec spec = Spec(source);
+  spec.Timespan = 0; // the write below comes within the same second
+  const QString task = WriteBackupTask(u"tb-locked.buj"_s, spec);
+  ASSERT_EQ(Run({task, u"/force"_s}).ExitCode, 0);
+  const QString copy = BackupOf(spec.Destination, source) + u"/places.sqlite.zip"_s;
+  const QByteArray earlier = ReadFile(copy);
+
+  // Exclusive locking mode: after its first write the holder lets no reader in.
+  const QString hold = uR"py(
+import sqlite3, sys
+c = sqlite3.connect(sys.argv[1], isolation_level=None)
+c.execute("pragma locking_mode=exclusive")
+c.execute("insert into t values('second')")
+print("locked", flush=True)
+sys.stdin.read()
+)py"_s;
+  QProcess holder;
+  holder.start(Python(), {u"-c"_s, hold, database});
+  ASSERT_TRUE(holder.waitForReadyRead(10000)) << holder.readAllStandardError().toStdString();
+  const TEngineRun run = Run({task, u"/force"_s});
+  holder.closeWriteChannel();
+  holder.waitForFinished();
+  EXPECT_EQ(run.ExitCode, 4);
+  ASSERT_EQ(Errors(run.Log).size(), 1) << run.Log.join(u'\n').toStdString();
+  EXPECT_TRUE(Errors(run.Log).front().contains(u"locked by another program"_s));
+  EXPECT_EQ(ReadFile(copy), earlier) << "no copy that could be torn replaces the earlier one";
+}
+
+} // namespace
