@@ -440,7 +440,6 @@ void TMainForm::WireControls()
   connect(bbHelp, &QPushButton::clicked, this, [this] { ui::OpenHelp(this, kHelpPage); });
   connect(bbQuit, &QPushButton::clicked, this, [this] { bbQuitClick(); });
   new ui::THelpKeys(this, kHelpPage);
-  new ui::TTerminationSignals(this, [this] { QuitRequested(); });
 }
 
 // ---------------------------------------------------------------------------
@@ -515,6 +514,9 @@ void TMainForm::showEvent(QShowEvent* event)
   QMainWindow::showEvent(event);
   if (!FShown) {
     FShown = true;
+    // Only an open window ends on a signal as Quit ends it; a forced run,
+    // which never shows it, keeps the signals' default.
+    new ui::TTerminationSignals(this, [this] { QuitRequested(); });
     Exclusive([this] { FormShow(); });
   }
 }
