@@ -223,7 +223,7 @@ bool TBackupRun::PrepareDestination()
   QString label;
   if (ardanto::ResolveVolumePath(destination, label) == ardanto::vrNotFound) {
     FLog.Error(FormatText(_("Destination path not found: %s"), {FTask.Destination}) + u" (" +
-               FormatText(_("Volume \"%s\" not found"), {label.isEmpty() ? destination : label}) + u')');
+               FormatText(_("Volume \"%s\" not found"), {destination.section(u':', 1, 1)}) + u')');
     FCodes.Note(ecDestination);
     return false;
   }

@@ -163,6 +163,10 @@ const TBadTask kBadTasks[] = {
      [](BadTaskTest& t, const QString& source) {
        return BackupWith(t, source, [&](TBackupSpec& s) { s.Destination = source + u"/backup"_s; });
      }},
+    {"DestinationOnAVolumeNotMounted", 2, "Volume \"NoSuchBackupDisk\" not found",
+     [](BadTaskTest& t, const QString& source) {
+       return BackupWith(t, source, [](TBackupSpec& s) { s.Destination = u":NoSuchBackupDisk:/mail"_s; });
+     }},
     {"DestinationRelative", 6, "no absolute path",
      [](BadTaskTest& t, const QString& source) {
        return BackupWith(t, source, [](TBackupSpec& s) { s.Destination = u"backup"_s; });
