@@ -41,20 +41,6 @@ constexpr std::size_t kParallelJobs = 2;
 constexpr int kCopyAttempts = 3;
 constexpr auto kWaitSlice = std::chrono::milliseconds(50);
 
-QByteArray Native(const QString& path)
-{
-  return QFile::encodeName(path);
-}
-
-QString Join(const QString& folder, const QString& name)
-{
-  if (folder.isEmpty())
-    return name;
-  if (name.isEmpty())
-    return folder;
-  return folder.endsWith(u'/') ? QString(folder + name) : QString(folder + u'/' + name);
-}
-
 double Seconds(const timespec& t)
 {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
@@ -63,25 +49,6 @@ double Seconds(const timespec& t)
 bool Later(const timespec& a, const timespec& b)
 {
   return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
-}
-
-// The path with every existing part resolved, so that two names of one
-// folder compare equal; the part that does not exist yet is kept as given.
-QString ResolvedPath(const QString& path)
-{
-  QString existing = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-  QString rest;
-  while (!existing.isEmpty() && existing != u"/"_s && !QFileInfo::exists(existing)) {
-    rest = u'/' + QFileInfo(existing).fileName() + rest;
-    existing = QFileInfo(existing).path();
-  }
-  const QString canonical = QFileInfo(existing).canonicalFilePath();
-  return QDir::cleanPath((canonical.isEmpty() ? existing : canonical) + rest);
-}
-
-bool IsSameOrBelow(const QString& path, const QString& folder)
-{
-  return path == folder || folder == u"/"_s || path.startsWith(folder + u'/');
 }
 
 struct TDirEntry {

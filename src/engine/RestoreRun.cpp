@@ -32,35 +32,6 @@ using ardanto::SystemErrorText;
 
 namespace {
 
-QByteArray Native(const QString& path)
-{
-  return QFile::encodeName(path);
-}
-
-QString Join(const QString& folder, const QString& name)
-{
-  if (folder.isEmpty())
-    return name;
-  return folder.endsWith(u'/') ? QString(folder + name) : QString(folder + u'/' + name);
-}
-
-QString ResolvedPath(const QString& path)
-{
-  QString existing = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-  QString rest;
-  while (!existing.isEmpty() && existing != u"/"_s && !QFileInfo::exists(existing)) {
-    rest = u'/' + QFileInfo(existing).fileName() + rest;
-    existing = QFileInfo(existing).path();
-  }
-  const QString canonical = QFileInfo(existing).canonicalFilePath();
-  return QDir::cleanPath((canonical.isEmpty() ? existing : canonical) + rest);
-}
-
-bool IsSameOrBelow(const QString& path, const QString& folder)
-{
-  return path == folder || folder == u"/"_s || path.startsWith(folder + u'/');
-}
-
 // Where a form comes in the search for a file's copy: the stored form the
 // task names first, then zip, gzip, encrypted gzip and the plain file.
 int FormRank(TStoredForm form, int unCompress)

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <cerrno>
@@ -27,11 +28,6 @@ constexpr char kTempSuffix[] = ".part";
 // Flush after this many files or bytes.
 constexpr std::size_t kBatchFiles = 256;
 constexpr std::int64_t kBatchBytes = std::int64_t(128) << 20;
-
-QByteArray Native(const QString& path)
-{
-  return QFile::encodeName(path);
-}
 
 int RemoveTreeAt(int dirHandle, const char* name)
 {
@@ -63,6 +59,37 @@ int RemoveTreeAt(int dirHandle, const char* name)
 }
 
 } // namespace
+
+QByteArray Native(const QString& path)
+{
+  return QFile::encodeName(path);
+}
+
+QString Join(const QString& folder, const QString& name)
+{
+  if (folder.isEmpty())
+    return name;
+  if (name.isEmpty())
+    return folder;
+  return folder.endsWith(u'/') ? QString(folder + name) : QString(folder + u'/' + name);
+}
+
+QString ResolvedPath(const QString& path)
+{
+  QString existing = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+  QString rest;
+  while (!existing.isEmpty() && existing != u"/"_s && !QFileInfo::exists(existing)) {
+    rest = u'/' + QFileInfo(existing).fileName() + rest;
+    existing = QFileInfo(existing).path();
+  }
+  const QString canonical = QFileInfo(existing).canonicalFilePath();
+  return QDir::cleanPath((canonical.isEmpty() ? existing : canonical) + rest);
+}
+
+bool IsSameOrBelow(const QString& path, const QString& folder)
+{
+  return path == folder || folder == u"/"_s || path.startsWith(folder + u'/');
+}
 
 QString ReserveTempName(const QString& folder, int& error)
 {

@@ -7,6 +7,7 @@
 // intact until its replacement is complete. A later run removes what a killed
 // one left behind.
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -16,6 +17,15 @@
 #include <vector>
 
 namespace engine {
+
+// Paths as the engine compares and joins them.
+QByteArray Native(const QString& path);
+QString Join(const QString& folder, const QString& name);
+// The path with every existing part resolved, so that two names of one
+// folder compare equal; the part that does not exist yet is kept as given.
+QString ResolvedPath(const QString& path);
+// path is folder or lies below it (both clean, absolute).
+bool IsSameOrBelow(const QString& path, const QString& folder);
 
 // Reserves a temporary name in folder: ".ar-" + six characters + ".part".
 // The name is free when this returns (the copy creates it exclusively).
