@@ -8,9 +8,11 @@
 #include "support/TestSupport.h"
 #include "ui/Dialogs.h"
 
+#include <QDir>
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QPrinter>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -152,6 +154,78 @@ TEST(TextViewer, SectionsAndErrorsOfAnEngineLog)
   EXPECT_EQ(Selected(viewer), u"No space"_s);
   EXPECT_FALSE(viewer.Find(u"no SPACE"_s, true, false));
   EXPECT_EQ(viewer.StatusText(), u"\"no SPACE\" not found!"_s);
+}
+
+TEST(TextViewer, OnTheLogTheEngineWrites)
+{
+  // Two runs of the real engine on a task whose second folder is missing:
+  // two sections, each with an error.
+  TempDir dir;
+  for (const char* folder : {"home", "config", "data", "logs", "backup"})
+    QDir().mkpath(dir.File(QString::fromLatin1(folder)));
+  dir.Write(u"profile/Grüße.txt"_s, "mail\n");
+  const QString task = dir.File(u"tb-default.buj"_s);
+  {
+    TUnicodeIniFile ini = TUnicodeIniFile::CreateForWrite(task, true);
+    ini.WriteString(u"Global"_s, u"Destination"_s, dir.File(u"backup"_s));
+    ini.WriteString(u"Global"_s, u"DriveId"_s, u"Drv?"_s);
+    ini.WriteInteger(u"Global"_s, u"Compress"_s, 0);
+    ini.WriteInteger(u"Global"_s, u"LogFile"_s, 2);
+    ini.WriteString(u"Global"_s, u"LogName"_s, dir.File(u"logs"_s) + u"/%taskname%.log"_s);
+    ini.WriteInteger(u"Global"_s, u"DirCount"_s, 2);
+    int i = 0;
+    for (const QString& source : {dir.File(u"profile"_s), dir.File(u"missing"_s)}) {
+      const QString section = u"Dir00%1"_s.arg(i++);
+      ini.WriteInteger(section, u"Enabled"_s, 1);
+      ini.WriteString(section, u"Source"_s, source);
+      ini.WriteInteger(section, u"BackupMode"_s, 1);
+    }
+    ini.UpdateFile();
+  }
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(u"HOME"_s, dir.File(u"home"_s));
+  env.insert(u"XDG_CONFIG_HOME"_s, dir.File(u"config"_s));
+  env.insert(u"XDG_DATA_HOME"_s, dir.File(u"data"_s));
+  env.insert(u"ARDANTO_SYSTEM_BUS_ADDRESS"_s, u"unix:path=/nonexistent/bus"_s);
+  for (int run = 0; run < 2; ++run) {
+    QProcess engine;
+    engine.setProcessEnvironment(env);
+    engine.start(QStringLiteral(ARDANTO_ENGINE_PROGRAM), {task, u"/prompt:quiet"_s, u"/force"_s});
+    ASSERT_TRUE(engine.waitForFinished(60000));
+    ASSERT_NE(engine.exitCode(), 0) << "the missing folder is an error";
+  }
+  const QString log = dir.File(u"logs/tb-default.log"_s);
+  const QByteArray bytes = ReadFile(log);
+  ASSERT_FALSE(bytes.isEmpty());
+
+  TTextViewer viewer(nullptr, LogOptions(log));
+  const QStringList lines = viewer.Text().split(u'\n');
+  // UTF-8 by its mark, which is not part of the text.
+  EXPECT_TRUE(viewer.Text().contains(u"    Grüße.txt\n"_s)) << viewer.Text().toStdString();
+  EXPECT_TRUE(viewer.Text().startsWith(u"Ardanto - tb-default - "_s));
+  QList<int> sections, errors;
+  for (int i = 0; i < lines.size(); ++i) {
+    if (lines[i].contains(u"Ardanto -"_s))
+      sections.append(i);
+    if (lines[i].contains(u"  *** "_s))
+      errors.append(i);
+  }
+  // Each run opens and closes its section.
+  ASSERT_EQ(sections.size(), 4) << viewer.Text().toStdString();
+  ASSERT_EQ(errors.size(), 2) << viewer.Text().toStdString();
+  for (const int line : sections) {
+    ASSERT_TRUE(viewer.NextSection());
+    EXPECT_EQ(Line(viewer), line);
+  }
+  EXPECT_FALSE(viewer.NextSection());
+  EXPECT_EQ(viewer.StatusText(), u"No further sections!"_s);
+  for (auto line = errors.crbegin(); line != errors.crend(); ++line) {
+    ASSERT_TRUE(viewer.PreviousError());
+    EXPECT_EQ(Line(viewer), *line);
+    EXPECT_TRUE(lines[*line].contains(u"Source directory not found"_s)) << lines[*line].toStdString();
+  }
+  EXPECT_FALSE(viewer.PreviousError());
+  EXPECT_EQ(viewer.StatusText(), u"No further errors!"_s);
 }
 
 TEST(TextViewer, MarkedAndUnmarkedFiles)
