@@ -236,6 +236,24 @@ bool PrintText(QPrinter& printer, const QString& text, const TPrinterSettings& s
   return painter.end();
 }
 
+TTextViewerOptions EngineLogViewerOptions(const QString& programTitle, const QString& logFile,
+                                          const QString& engineSettingsFile)
+{
+  TTextViewerOptions o;
+  o.Title = programTitle + u" - "_s + _("Show log file");
+  o.FileName = logFile;
+  o.SettingsFile = engineSettingsFile;
+  o.Printer = ReadPrinterSettings(engineSettingsFile);
+  o.OpenFilter = _("Log files") + u" (*.log);;"_s + _("all") + u" (*)"_s;
+  o.SectionMarker = u"Ardanto -"_s;
+  o.PreviousSectionCaption = _("Previous section");
+  o.NextSectionCaption = _("Next section");
+  o.ErrorMarker = u"  *** "_s;
+  o.PreviousErrorCaption = _("Previous error");
+  o.NextErrorCaption = _("Next error");
+  return o;
+}
+
 void SetPrintResponder(TPrintResponder responder)
 {
   gPrintResponder = std::move(responder);

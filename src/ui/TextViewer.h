@@ -102,6 +102,12 @@ struct TTextViewerOptions {
   QPoint Position = QPoint(-1, -1); // where the window opens when [View] has no place
 };
 
+// The viewer of the engine's log: title "<program> - Show log file", the
+// printer settings of the engine settings file, code page by mark, Open for
+// "*.log" files, sections marked "Ardanto -" and errors "  *** ".
+TTextViewerOptions EngineLogViewerOptions(const QString& programTitle, const QString& logFile,
+                                          const QString& engineSettingsFile);
+
 // A test's printer dialog: it sets the printer up (for PDF output) and says
 // whether to print. An empty function restores the real dialog.
 using TPrintResponder = std::function<bool(QPrinter& printer)>;

@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPrinter>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -51,17 +52,7 @@ QByteArray Utf16(const QString& text, bool bigEndian)
 
 TTextViewerOptions LogOptions(const QString& file)
 {
-  TTextViewerOptions o;
-  o.Title = u"Quillbox - Show log file"_s;
-  o.FileName = file;
-  o.OpenFilter = u"Log files (*.log);;all (*)"_s;
-  o.SectionMarker = u"Ardanto -"_s;
-  o.PreviousSectionCaption = u"Previous section"_s;
-  o.NextSectionCaption = u"Next section"_s;
-  o.ErrorMarker = u"  *** "_s;
-  o.PreviousErrorCaption = u"Previous error"_s;
-  o.NextErrorCaption = u"Next error"_s;
-  return o;
+  return EngineLogViewerOptions(u"Quillbox"_s, file, QString());
 }
 
 int Line(const TTextViewer& viewer)
@@ -111,6 +102,23 @@ TEST(TextViewer, SectionsAndErrorsOfAnEngineLog)
   TTextViewer viewer(nullptr, LogOptions(file));
   ASSERT_EQ(viewer.Text(), kLog);
   EXPECT_EQ(viewer.windowTitle(), u"Quillbox - Show log file ["_s + file + u']');
+  const struct {
+    const char* Name;
+    const char16_t* Caption;
+  } buttons[] = {{"btPreviousSection", u"Previous section"},
+                 {"btNextSection", u"Next section"},
+                 {"btPreviousError", u"Previous error"},
+                 {"btNextError", u"Next error"},
+                 {"btOpen", u"Open"},
+                 {"btUpdate", u"Update"},
+                 {"btPrint", u"Print"},
+                 {"btSearch", u"Search"}};
+  for (const auto& b : buttons) {
+    const auto* button = viewer.findChild<QPushButton*>(QString::fromLatin1(b.Name));
+    ASSERT_NE(button, nullptr) << b.Name;
+    EXPECT_EQ(button->text(), QString::fromUtf16(b.Caption));
+    EXPECT_TRUE(button->isVisibleTo(&viewer)) << b.Name;
+  }
 
   for (const int line : {0, 6, 7, 10}) {
     ASSERT_TRUE(viewer.NextSection()) << line;
