@@ -169,7 +169,9 @@ def check_desktop(source, build, version):
         text = open(metainfo, encoding="utf-8").read()
         releases = re.findall(r'<release version="([^"]+)"', text)
         check(releases[:1] == [version], "%s: newest release %s, the project is %s" % (metainfo, releases, version))
-        for image in re.findall(r"<image>[^<]*/doc/([^<]+)</image>", text):
+        images = re.findall(r"<image>[^<]*/doc/([^<]+)</image>", text)
+        check(images, "%s shows no screenshot from doc/" % metainfo)
+        for image in images:
             check(os.path.isfile(os.path.join(source, "doc", image)), "%s shows doc/%s, which is missing" %
                   (metainfo, image))
 
