@@ -1,6 +1,11 @@
 #include "common/PathUtils.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace ardanto {
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -123,6 +128,23 @@ QString ExtractFilePath(const QString& name)
 QString ToLongPath(const QString& name)
 {
   return name;
+}
+
+QString ResolvedPath(const QString& path)
+{
+  QString existing = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+  QString rest;
+  while (!existing.isEmpty() && existing != u"/"_s && !QFileInfo::exists(existing)) {
+    rest = u'/' + QFileInfo(existing).fileName() + rest;
+    existing = QFileInfo(existing).path();
+  }
+  const QString canonical = QFileInfo(existing).canonicalFilePath();
+  return QDir::cleanPath((canonical.isEmpty() ? existing : canonical) + rest);
+}
+
+bool IsSameOrBelow(const QString& path, const QString& folder)
+{
+  return path == folder || folder == u"/"_s || path.startsWith(folder + u'/');
 }
 
 } // namespace ardanto

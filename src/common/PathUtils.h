@@ -33,4 +33,11 @@ QString ExtractFilePath(const QString& name);
 // Linux has no long-path form; names pass unchanged.
 QString ToLongPath(const QString& name);
 
+// The path with every part that exists resolved (links, "..", "."), so that
+// two names of one folder compare equal; the part that does not exist yet is
+// kept as given.
+QString ResolvedPath(const QString& path);
+// Whether path is folder or lies below it; both resolved, "/" holds everything.
+bool IsSameOrBelow(const QString& path, const QString& folder);
+
 } // namespace ardanto

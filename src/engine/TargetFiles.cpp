@@ -74,23 +74,6 @@ QString Join(const QString& folder, const QString& name)
   return folder.endsWith(u'/') ? QString(folder + name) : QString(folder + u'/' + name);
 }
 
-QString ResolvedPath(const QString& path)
-{
-  QString existing = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-  QString rest;
-  while (!existing.isEmpty() && existing != u"/"_s && !QFileInfo::exists(existing)) {
-    rest = u'/' + QFileInfo(existing).fileName() + rest;
-    existing = QFileInfo(existing).path();
-  }
-  const QString canonical = QFileInfo(existing).canonicalFilePath();
-  return QDir::cleanPath((canonical.isEmpty() ? existing : canonical) + rest);
-}
-
-bool IsSameOrBelow(const QString& path, const QString& folder)
-{
-  return path == folder || folder == u"/"_s || path.startsWith(folder + u'/');
-}
-
 QString ReserveTempName(const QString& folder, int& error)
 {
   QByteArray pattern = Native(ardanto::SetDirName(folder)) + kTempPrefix + "XXXXXX" + kTempSuffix;

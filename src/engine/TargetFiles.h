@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/PathUtils.h"
+
 // Writing into a backup folder or a restore target: every file is written to
 // a temporary name in its folder and takes its final name only when it is
 // complete and on the disk, so that a failed, cancelled or killed run never
@@ -21,11 +23,8 @@ namespace engine {
 // Paths as the engine compares and joins them.
 QByteArray Native(const QString& path);
 QString Join(const QString& folder, const QString& name);
-// The path with every existing part resolved, so that two names of one
-// folder compare equal; the part that does not exist yet is kept as given.
-QString ResolvedPath(const QString& path);
-// path is folder or lies below it (both clean, absolute).
-bool IsSameOrBelow(const QString& path, const QString& folder);
+using ardanto::IsSameOrBelow;
+using ardanto::ResolvedPath;
 
 // Reserves a temporary name in folder: ".ar-" + six characters + ".part".
 // The name is free when this returns (the copy creates it exclusively).

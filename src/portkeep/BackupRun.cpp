@@ -116,25 +116,6 @@ QString DeviceErrorText(HRESULT code)
   return _("Error code") + FormatText(u" = 0x%.8x"_s, {code});
 }
 
-// The path with every existing part resolved, so that two names of one
-// folder compare equal; the part that does not exist yet is kept as given.
-QString ResolvedPath(const QString& path)
-{
-  QString existing = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-  QString rest;
-  while (!existing.isEmpty() && existing != u"/"_s && !QFileInfo::exists(existing)) {
-    rest = u'/' + QFileInfo(existing).fileName() + rest;
-    existing = QFileInfo(existing).path();
-  }
-  const QString canonical = QFileInfo(existing).canonicalFilePath();
-  return QDir::cleanPath((canonical.isEmpty() ? existing : canonical) + rest);
-}
-
-bool IsSameOrBelow(const QString& path, const QString& folder)
-{
-  return path == folder || folder == u"/"_s || path.startsWith(folder + u'/');
-}
-
 QString ExtensionOf(const QString& name)
 {
   const qsizetype dot = name.lastIndexOf(u'.');

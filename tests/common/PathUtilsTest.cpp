@@ -1,6 +1,10 @@
 #include "common/PathUtils.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
 #include <gtest/gtest.h>
 
 using namespace ardanto;
@@ -80,4 +84,28 @@ TEST(PathUtils, JoiningOperations)
   EXPECT_EQ(MakeFileName(u""_s, u"daily"_s, u"pkj"_s), u"daily.pkj"_s);
   EXPECT_EQ(ExpandPath(u"/base"_s, u"rel/x"_s), u"/base/rel/x"_s);
   EXPECT_EQ(ExpandPath(u"/base"_s, u"/abs"_s), u"/abs"_s);
+}
+
+TEST(PathUtils, ResolvedPathsSeeThroughLinksAndMissingParts)
+{
+  ardanto::test::TempDir dir;
+  const QString real = dir.Path() + u"/real"_s;
+  QDir().mkpath(real + u"/sub"_s);
+  ASSERT_TRUE(QFile::link(real, dir.Path() + u"/link"_s));
+  const QString base = QFileInfo(dir.Path()).canonicalFilePath();
+  EXPECT_EQ(ResolvedPath(dir.Path() + u"/link/sub"_s), base + u"/real/sub"_s);
+  EXPECT_EQ(ResolvedPath(dir.Path() + u"/link/new/deeper"_s), base + u"/real/new/deeper"_s) << "missing part kept";
+  EXPECT_EQ(ResolvedPath(dir.Path() + u"/real/sub/../sub/"_s), base + u"/real/sub"_s);
+
+  const struct {
+    const char16_t* Path;
+    const char16_t* Folder;
+    bool Below;
+  } cases[] = {
+      {u"/a/b", u"/a", true}, {u"/a", u"/a", true},     {u"/ab", u"/a", false},
+      {u"/a", u"/a/b", false}, {u"/anything", u"/", true},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(IsSameOrBelow(QString::fromUtf16(c.Path), QString::fromUtf16(c.Folder)), c.Below)
+        << QString::fromUtf16(c.Path).toStdString() << " in " << QString::fromUtf16(c.Folder).toStdString();
 }
