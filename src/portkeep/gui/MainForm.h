@@ -8,6 +8,7 @@
 #include "portkeep/Startup.h"
 #include "portkeep/TaskSettings.h"
 #include "portkeep/WindowRules.h"
+#include "ui/BusyGuard.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -171,16 +172,7 @@ private:
   // device list, a device, a task, a run, tree expansion, the dialogs) do
   // nothing while it is held, so that nothing closes the device under it.
   bool Busy() const { return FBusy > 0; }
-  class TBusyGuard {
-  public:
-    explicit TBusyGuard(int& depth) : FDepth(depth) { ++FDepth; }
-    ~TBusyGuard() { --FDepth; }
-    TBusyGuard(const TBusyGuard&) = delete;
-    TBusyGuard& operator=(const TBusyGuard&) = delete;
-
-  private:
-    int& FDepth;
-  };
+  using TBusyGuard = ardanto::ui::TBusyGuard;
   // Internal steps of the entry points, run while the guard is held.
   void ReadDeviceList(const QString& header, bool autoSelect);
   void OpenListedDevice(int row);
