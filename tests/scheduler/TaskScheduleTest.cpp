@@ -191,8 +191,9 @@ TEST(NextOccurrence, FollowsTheTriggersRules)
       found.append(after);
     }
     EXPECT_EQ(found, c.Expected);
-    if (c.ThenNone)
+    if (c.ThenNone) {
       EXPECT_FALSE(NextOccurrence(schedule, c.Expected.back()).isValid());
+    }
   }
 }
 
