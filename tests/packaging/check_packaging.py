@@ -8,9 +8,10 @@
                                                  validate with their tools
     check_packaging.py help       SOURCE         every help page a window opens exists in English and
                                                  German, and every link between the pages leads somewhere
-    check_packaging.py catalogues SOURCE DOMAIN:DIR[,DIR...] ...
-                                                 the German catalogue of each domain translates every
-                                                 text of its sources
+    check_packaging.py catalogues SOURCE [DOMAIN:DIR[,DIR...] ...]
+                                                 the German catalogue of each domain (by default every
+                                                 domain of po/CMakeLists.txt) translates every text of
+                                                 its sources
 """
 
 import glob
@@ -124,6 +125,29 @@ def check_install(source, build):
         text = open(log, encoding="utf-8-sig").read() if os.path.isfile(log) else ""
         check("==> Sicherung beendet: " in text and "5 Dateien kopiert" in text,
               "the installed portkeep did not log in German:\n" + text + result.stderr)
+
+        # So do the engine, in its log and its exit text, and Quillbox, whose
+        # messages go to standard error without a display.
+        source_dir = os.path.join(scratch, "mail")
+        os.makedirs(source_dir)
+        with open(os.path.join(source_dir, "Inbox"), "w") as f:
+            f.write("From - Thu Dec 10 12:00:00 2026\nSubject: test\n\nbody\n")
+        task = os.path.join(scratch, "mail.buj")
+        with open(task, "w") as f:
+            f.write("[Global]\nDestination=%s\nLogFile=1\nLogName=%%taskname%%.log\nDirCount=2\n"
+                    "[Dir000]\nEnabled=1\nSource=%s\nBackupMode=1\n[Dir001]\nEnabled=1\nSource=%s\nBackupMode=1\n"
+                    % (os.path.join(scratch, "mail-out"), source_dir, os.path.join(scratch, "missing")))
+        engine = os.path.join(prefix, "bin", "ardanto")
+        result = run([engine, task, "/force", "/lang:de"], env=env, timeout=60)
+        log = os.path.join(home, ".config", "Ardanto6", "mail.log")
+        text = open(log, encoding="utf-8-sig").read() if os.path.isfile(log) else ""
+        check(result.returncode == 3 and "Quellverzeichnis nicht gefunden!" in result.stderr and
+              "  Auftragsdatei: " + task in text and "  Dateien kopiert: 1, " in text and " - beendet " in text,
+              "the installed ardanto did not speak German (exit %d):\n%s%s" % (result.returncode, text, result.stderr))
+        quillbox = os.path.join(prefix, "bin", "quillbox")
+        result = run([quillbox, "/force", "/lang:de"], env=env, timeout=60)
+        check("Keine Thunderbird-Profile gefunden!" in result.stderr,
+              "the installed quillbox did not speak German:\n" + result.stdout + result.stderr)
 
 
 def validate_man_page(path):
@@ -246,8 +270,20 @@ def check_help(source):
                 check(part in parsed[target_path].ids, "%s links to %s, which has no part #%s" % (path, link, part))
 
 
+def catalogue_domains(source):
+    """DOMAIN:DIR,... of every ardanto_catalogue() in po/CMakeLists.txt."""
+    text = open(os.path.join(source, "po", "CMakeLists.txt"), encoding="utf-8").read()
+    domains = []
+    for body in re.findall(r"ardanto_catalogue\((.*?)\)", text, re.S):
+        domain = re.search(r"DOMAIN\s+(\S+)", body).group(1)
+        dirs = re.search(r"SOURCE_DIRS\s+([^)]*)", body).group(1).split()
+        domains.append(domain + ":" + ",".join(dirs))
+    return domains
+
+
 def check_catalogues(source, domains):
-    for spec in domains:
+    # Without a list, every domain the build compiles.
+    for spec in domains or catalogue_domains(source):
         domain, _, dirs = spec.partition(":")
         po = os.path.join(source, "po", domain, "de.po")
         if not check(os.path.isfile(po), "no German catalogue for " + domain):
