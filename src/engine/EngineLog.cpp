@@ -73,9 +73,11 @@ QString TEngineLog::TimeText(const QDateTime& time)
   return time.toString(u"yyyy-MM-dd hh:mm:ss"_s);
 }
 
-void TEngineLog::Write(const QString& line)
+void TEngineLog::Write(const QString& line, bool detail)
 {
   FLines << line;
+  if (!detail)
+    FShortLines << line;
   const QByteArray bytes = line.toUtf8() + '\n';
   if (FHandle >= 0 && WriteAll(FHandle, bytes))
     return;
@@ -95,7 +97,7 @@ void TEngineLog::Line(int indent, const QString& text)
 void TEngineLog::Detail(int indent, const QString& text)
 {
   if (FLong)
-    Line(indent, text);
+    Write(QString(indent, u' ') + ardanto::LogSafeText(text), true);
 }
 
 void TEngineLog::Error(const QString& text)

@@ -48,18 +48,21 @@ public:
   int ErrorCount() const { return FErrors; }
   // Every line of the section so far.
   const QStringList& Lines() const { return FLines; }
+  // The same without the lines of the long log: what a short log holds.
+  const QStringList& ShortLines() const { return FShortLines; }
 
   // Date and time as the log shows them.
   static QString TimeText(const QDateTime& time);
 
 private:
-  void Write(const QString& line);
+  void Write(const QString& line, bool detail = false);
 
   QString FFileName;
   int FHandle = -1;
   bool FLong = false;
   int FErrors = 0;
   QStringList FLines;
+  QStringList FShortLines;
 };
 
 } // namespace engine

@@ -39,7 +39,7 @@ struct TRunResult {
   QString TaskName; // the task file's name without folder and extension
   bool Restore = false;
   QString Destination; // the folder written to (backup folder or restore target), as expanded
-  QString LogFile;     // where the log went; empty when it could not be written
+  QString LogFile;     // where the log went; empty when none was written
   QDateTime Start;
   QDateTime End;
   std::int64_t Copied = 0;  // files written (restored, for a restore)
@@ -47,8 +47,12 @@ struct TRunResult {
   std::int64_t Removed = 0; // entries removed by synchronisation
   std::int64_t Errors = 0;  // lines marked "  *** "
   std::int64_t Bytes = 0;   // source bytes of the files written
-  // The run's summary as it stands in the log, for the report mail's body.
+  // The run's section of the log as a short log has it (the report mail's
+  // body), and whole, with the lines of a long log (its attached log).
   QStringList Summary;
+  QStringList Section;
+  // Why the report mail did not go out; empty when it went or none was due.
+  QString MailError;
 };
 
 // "OK", or the text of the code.

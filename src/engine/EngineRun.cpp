@@ -10,6 +10,7 @@
 #include "engine/EngineLog.h"
 #include "engine/EngineTask.h"
 #include "engine/EngineView.h"
+#include "engine/ReportMail.h"
 #include "engine/RestoreRun.h"
 #include "engine/RunLock.h"
 #include "engine/SleepInhibitor.h"
@@ -61,6 +62,24 @@ QString SummaryLine(const TRunResult& result, std::int64_t milliseconds)
   return FormatText(_("%d files copied, %d skipped, %d removed, %d errors, %s in %s"),
                     {qlonglong(result.Copied), qlonglong(result.Skipped), qlonglong(result.Removed),
                      qlonglong(result.Errors), bytes, duration});
+}
+
+// Whether the task wants a log file: LogFile 0 (a forced run of Quillbox
+// with /logmode:0) asks for none. The lines then go to the standard error
+// output only, where the journal of a timer keeps them.
+bool TaskWritesLog(const QString& taskFile)
+{
+  if (!QFileInfo(taskFile).isFile())
+    return true;
+  try {
+    const TUnicodeIniFile ini = TUnicodeIniFile::CreateForRead(taskFile);
+    const QString section = TaskKind(ini) == tkRestore ? u"Restore"_s : u"Global"_s;
+    bool ok = false;
+    const int kind = ini.ReadString(section, u"LogFile"_s, QString()).trimmed().toInt(&ok);
+    return !ok || kind != 0;
+  } catch (const ardanto::EArdantoError&) {
+    return true;
+  }
 }
 
 // Counts the run in the task, so the cycle placeholders of the next run move
@@ -125,24 +144,41 @@ TRunResult RunEngine(const TEngineOptions& options, IEngineView& view)
   result.Restore = options.Restore;
 
   TEngineLog log;
-  result.LogFile = EngineLogFile(result.TaskFile);
-  QString logError;
-  if (!log.Open(result.LogFile, logError)) {
-    std::fprintf(stderr, "%s\n", qPrintable(logError));
-    result.LogFile.clear();
+  if (TaskWritesLog(result.TaskFile)) {
+    result.LogFile = EngineLogFile(result.TaskFile);
+    QString logError;
+    if (!log.Open(result.LogFile, logError)) {
+      std::fprintf(stderr, "%s\n", qPrintable(logError));
+      result.LogFile.clear();
+    }
   }
   log.BeginSection(result.TaskName, result.Start);
   log.Line(2, _("Task file:") + u' ' + result.TaskFile);
   if (!options.StartApp.isEmpty())
     log.Line(2, _("Started by:") + u' ' + options.StartApp);
 
+  bool mailTask = false; // a backup task: it may ask for a report mail
   const auto finish = [&]() {
     result.ExitCode = codes.Result();
     result.Errors = log.ErrorCount();
     result.End = QDateTime::currentDateTime();
     log.Line(2, SummaryLine(result, clock.elapsed()));
     log.EndSection(result.TaskName, result.End, ExitText(result.ExitCode));
-    result.Summary = log.Lines();
+    result.Summary = log.ShortLines();
+    result.Section = log.Lines();
+    if (mailTask) {
+      // The log is complete; what the mail meets goes below the section and
+      // leaves the run's exit code as it is.
+      const TReportOutcome mail = SendReportMail(result.TaskFile, result, [&view]() { view.Idle(); });
+      for (const QString& problem : mail.Problems)
+        log.Error(problem);
+      if (!mail.Error.isEmpty()) {
+        result.MailError = mail.Error;
+        log.Error(mail.Error);
+      } else if (mail.Sent) {
+        log.Detail(2, FormatText(_("Report mail sent to %s"), {mail.Recipients.join(u", "_s)}));
+      }
+    }
     view.RunFinished(result);
     return result;
   };
@@ -178,6 +214,7 @@ TRunResult RunEngine(const TEngineOptions& options, IEngineView& view)
     codes.Note(ecInvalidTask);
     return finish();
   }
+  mailTask = kind == tkBackup;
   if ((kind == tkRestore) != options.Restore) {
     log.Error(kind == tkRestore ? _("The task is a restore task, but no restore was asked for (option restore)")
                                 : _("A restore was asked for, but the task is a backup task"));

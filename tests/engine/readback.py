@@ -4,9 +4,12 @@ and prints what it found as JSON, for the engine tests to compare.
 
   readback.py zip FILE OUT    the archive's entries; the first one goes to OUT
   readback.py gzip FILE OUT   the gzip header's name and time; the data go to OUT
+  readback.py mail FILE DIR   a received message: its text body, and each
+                              attachment saved to DIR under its file name
 """
 import gzip
 import json
+import os
 import struct
 import sys
 import zipfile
@@ -45,10 +48,28 @@ def read_gzip(path, out):
     return {"name": name, "mtime": mtime}
 
 
+def read_mail(path, folder):
+    from email import policy
+    from email.parser import BytesParser
+
+    with open(path, "rb") as f:
+        message = BytesParser(policy=policy.default).parse(f)
+    body = message.get_body(preferencelist=("plain",))
+    attachments = []
+    for part in message.iter_attachments():
+        name = part.get_filename()
+        target = os.path.join(folder, os.path.basename(name))
+        with open(target, "wb") as f:
+            f.write(part.get_payload(decode=True))
+        attachments.append({"name": name, "type": part.get_content_type(), "path": target})
+    return {"subject": str(message["Subject"]), "body": body.get_content() if body else None,
+            "attachments": attachments}
+
+
 def main():
     kind, path, out = sys.argv[1:4]
-    result = read_zip(path, out) if kind == "zip" else read_gzip(path, out)
-    print(json.dumps(result))
+    readers = {"zip": read_zip, "gzip": read_gzip, "mail": read_mail}
+    print(json.dumps(readers[kind](path, out)))
 
 
 if __name__ == "__main__":

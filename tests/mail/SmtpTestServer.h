@@ -48,6 +48,9 @@ public:
   QJsonArray Messages() const;
   // Connections the server accepted.
   int Connections() const;
+  // Where the server keeps each message: msg-NNN.eml (as received) beside
+  // its summary msg-NNN.json.
+  const QString& Folder() const { return FDir.Path(); }
 
 private:
   TempDir FDir;
