@@ -102,12 +102,13 @@ TEST(DateTimeToTaskTime, AppendsTheMachinesCurrentOffset)
 
 TEST(TaskDateToText, IsEmptyBeforeTheYear2000)
 {
+  const QLocale before;
   QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
   EXPECT_EQ(TaskDateToText(0), QString());
   EXPECT_EQ(TaskDateToText(Local(1999, 12, 31, 23, 59, 59)), QString());
   EXPECT_EQ(TaskDateToText(Local(2000, 1, 1)), u"01.01.00 00:00"_s);
   EXPECT_EQ(TaskDateToText(Local(2024, 3, 1, 8, 15)), u"01.03.24 08:15"_s);
-  QLocale::setDefault(QLocale::c());
+  QLocale::setDefault(before);
 }
 
 TEST(DefaultCompatibility, FollowsTheSystemsLineAndVersion)
