@@ -22,17 +22,17 @@ constexpr qint64 kLookAheadDays = 8 * 366;
 // seconds of a clock without zone: a daily 08:15 stays 08:15 across a change
 // to summer time, and repetitions step through the wall clock as the
 // calendar expressions do.
-qint64 WallOf(const QDateTime& instant, Qt::TimeSpec spec)
+qint64 WallOf(const QDateTime& instant, Qt::TimeSpec zone)
 {
-  const QDateTime wall = instant.toTimeSpec(spec);
+  const QDateTime wall = instant.toTimeSpec(zone);
   return QDateTime(wall.date(), QTime(wall.time().hour(), wall.time().minute(), wall.time().second()), Qt::UTC)
       .toSecsSinceEpoch();
 }
 
-QDateTime InstantOf(qint64 wall, Qt::TimeSpec spec)
+QDateTime InstantOf(qint64 wall, Qt::TimeSpec zone)
 {
   const QDateTime naive = QDateTime::fromSecsSinceEpoch(wall, Qt::UTC);
-  return QDateTime(naive.date(), naive.time(), spec);
+  return QDateTime(naive.date(), naive.time(), zone);
 }
 
 QDate DateOf(qint64 wall)
@@ -57,12 +57,12 @@ struct TPattern {
   explicit TPattern(const TTriggerSchedule& schedule) : S(schedule)
   {
     if (S.Start.isValid()) {
-      StartWall = WallOf(S.Start, S.Spec);
+      StartWall = WallOf(S.Start, S.Zone);
       StartDate = DateOf(StartWall);
       TimeOfDay = StartWall - WallAt(StartDate, 0);
     }
     if (S.End.isValid())
-      EndWall = WallOf(S.End, S.Spec);
+      EndWall = WallOf(S.End, S.Zone);
   }
 
   bool Repeats() const { return S.Interval > 0; }
@@ -221,7 +221,7 @@ TTriggerSchedule ScheduleOf(const TSchedTrigger& trigger)
   s.Enabled = trigger.Enabled();
   bool hasZone = false;
   s.Start = ParseBoundary(trigger.StartBoundary(), &hasZone);
-  s.Spec = hasZone ? Qt::UTC : Qt::LocalTime;
+  s.Zone = hasZone ? Qt::UTC : Qt::LocalTime;
   s.End = ParseBoundary(trigger.EndBoundary());
   s.DaysInterval = std::max(1, trigger.DaysInterval());
   s.WeeksInterval = std::max(1, trigger.WeeksInterval());
@@ -250,8 +250,8 @@ QDateTime LatestOccurrence(const TTriggerSchedule& schedule, const QDateTime& af
   if (!until.isValid() || !IsSchedulable(schedule.Type))
     return {};
   const TPattern p(schedule);
-  const qint64 u = WallOf(until, schedule.Spec);
-  const qint64 a = after.isValid() ? WallOf(after, schedule.Spec) : u - kLookBackDays * kDay;
+  const qint64 u = WallOf(until, schedule.Zone);
+  const qint64 a = after.isValid() ? WallOf(after, schedule.Zone) : u - kLookBackDays * kDay;
   std::optional<qint64> best;
 
   if (schedule.Type == TASK_TRIGGER_LOGON) {
@@ -260,7 +260,7 @@ QDateTime LatestOccurrence(const TTriggerSchedule& schedule, const QDateTime& af
     const QDateTime occurred = logon.addSecs(schedule.Delay);
     if (schedule.Start.isValid() && occurred < schedule.Start)
       return {};
-    best = p.LatestFrom(WallOf(occurred, schedule.Spec), a, u);
+    best = p.LatestFrom(WallOf(occurred, schedule.Zone), a, u);
   } else if (!schedule.Start.isValid()) {
     return {};
   } else if (schedule.Type == TASK_TRIGGER_TIME) {
@@ -279,7 +279,7 @@ QDateTime LatestOccurrence(const TTriggerSchedule& schedule, const QDateTime& af
         break;
     }
   }
-  return best ? InstantOf(*best, schedule.Spec) : QDateTime();
+  return best ? InstantOf(*best, schedule.Zone) : QDateTime();
 }
 
 QDateTime NextOccurrence(const TTriggerSchedule& schedule, const QDateTime& after)
@@ -288,7 +288,7 @@ QDateTime NextOccurrence(const TTriggerSchedule& schedule, const QDateTime& afte
       schedule.Type == TASK_TRIGGER_LOGON)
     return {};
   const TPattern p(schedule);
-  const qint64 a = WallOf(after, schedule.Spec);
+  const qint64 a = WallOf(after, schedule.Zone);
   std::optional<qint64> best;
   if (schedule.Type == TASK_TRIGGER_TIME) {
     best = p.FirstFrom(p.StartWall, a);
@@ -308,7 +308,7 @@ QDateTime NextOccurrence(const TTriggerSchedule& schedule, const QDateTime& afte
         break;
     }
   }
-  return best ? InstantOf(*best, schedule.Spec) : QDateTime();
+  return best ? InstantOf(*best, schedule.Zone) : QDateTime();
 }
 
 TCalendarMapping CalendarLines(const TTriggerSchedule& schedule)
@@ -317,7 +317,7 @@ TCalendarMapping CalendarLines(const TTriggerSchedule& schedule)
   if (!schedule.Start.isValid() || !IsSchedulable(schedule.Type) || schedule.Type == TASK_TRIGGER_LOGON)
     return mapping;
   const TPattern p(schedule);
-  const QString zone = schedule.Spec == Qt::UTC ? u" UTC"_s : QString();
+  const QString zone = schedule.Zone == Qt::UTC ? u" UTC"_s : QString();
   const QString time = TimeText(p.TimeOfDay);
 
   if (schedule.Type == TASK_TRIGGER_TIME) {

@@ -20,14 +20,14 @@
 namespace ardanto::scheduler {
 
 // One trigger's schedule in plain values. Times of day follow the calendar of
-// Spec: the local one, or UTC when the start boundary carried a zone (the
+// Zone: the local one, or UTC when the start boundary carried a zone (the
 // scheduler's "synchronise across time zones").
 struct TTriggerSchedule {
   int Type = TASK_TRIGGER_TIME; // TASK_TRIGGER_*
   bool Enabled = true;
   QDateTime Start; // invalid: none
   QDateTime End;   // invalid: none
-  Qt::TimeSpec Spec = Qt::LocalTime;
+  Qt::TimeSpec Zone = Qt::LocalTime;
   int DaysInterval = 1;
   int WeeksInterval = 1;
   int DaysOfWeek = 0;      // bit 0 Sunday ... bit 6 Saturday

@@ -208,7 +208,8 @@ std::uint32_t DurationToSeconds(const QString& text)
   QString rest = text.mid(1);
   if (!StartsWithLetter(rest, u'T')) {
     const std::uint64_t days = ReadNumber(rest);
-    return StartsWithLetter(rest, u'D') ? std::uint32_t(days * 86400) : 0;
+    const std::uint64_t seconds = days * 86400;
+    return StartsWithLetter(rest, u'D') ? std::uint32_t(std::min<std::uint64_t>(seconds, UINT32_MAX)) : 0;
   }
   std::uint64_t seconds = 0;
   while (!rest.isEmpty()) {

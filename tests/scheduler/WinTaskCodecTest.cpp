@@ -54,6 +54,7 @@ TEST(DurationToSeconds, ReadsTimeUnitsOrWholeDaysOnly)
       {"P2W", 0},      // weeks are no days
       {"PT70000S", 0}, // a number beyond 16 bits does not convert
       {"PT65535S", 65535},
+      {"P65535D", 0xFFFFFFFFu}, // more seconds than 32 bits hold
   };
   for (const auto& c : cases)
     EXPECT_EQ(DurationToSeconds(QString::fromLatin1(c.Text)), c.Seconds) << c.Text;
