@@ -6,7 +6,9 @@
 #include "engine/EngineRun.h"
 #include "engine/EngineView.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QProcessEnvironment>
 
 #include <gtest/gtest.h>
 
@@ -159,6 +161,66 @@ TEST_F(ViewTest, TotalsAreCountedOnlyForAViewThatShowsThem)
   EXPECT_EQ(counting.LastFiles, 2);
   EXPECT_EQ(counting.LastBytes, 15);
   EXPECT_TRUE(counting.Files.contains(u"Mail/Inbox"_s));
+}
+
+// The program decides by the display it finds: none, or one it cannot
+// reach, is an unattended run that asks nothing and never waits, whatever
+// the prompt mode says.
+TEST_F(ViewTest, WithoutADisplayNothingIsShownOrAskedAndNothingWaits)
+{
+  const QString source = Path(u"home/p"_s);
+  MakeTree(source, {{u"prefs.js"_s, "secret prefs", {}}});
+  TBackupSpec spec;
+  spec.Destination = Path(u"backup"_s);
+  spec.Sources = {source};
+  spec.Encrypt = 1; // without a fixed password: a question, if anyone could answer
+  const QString task = WriteBackupTask(u"tb-nodisplay.buj"_s, spec);
+  for (const char* display : {"", ":97"}) {
+    SCOPED_TRACE(display);
+    QProcessEnvironment env = Environment();
+    env.remove(u"QT_QPA_PLATFORM"_s);
+    env.remove(u"WAYLAND_DISPLAY"_s);
+    if (*display != 0)
+      env.insert(u"DISPLAY"_s, QString::fromLatin1(display));
+    else
+      env.remove(u"DISPLAY"_s);
+    QElapsedTimer clock;
+    clock.start();
+    const TToolResult run = RunTool(EngineProgram(), {task, u"/prompt:wait"_s}, env, 20000);
+    EXPECT_EQ(run.ExitCode, 6) << run.Err.toStdString();
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_TRUE(ReadFile(LogFolder() + u"/tb-nodisplay.log"_s).contains("nobody can be asked"));
+  }
+}
+
+TEST_F(ViewTest, UnderAnXServerTheWindowShowsAndClosesAfterItsTime)
+{
+  if (!ardanto::test::HasProgram(u"xvfb-run"_s) || !ardanto::test::HasProgram(u"xwininfo"_s))
+    GTEST_SKIP() << "needs xvfb-run and xwininfo";
+  const QString source = Path(u"home/p"_s);
+  MakeTree(source, {{u"prefs.js"_s, "prefs", {}}});
+  TBackupSpec spec;
+  spec.Destination = Path(u"backup"_s);
+  spec.Sources = {source};
+  const QString task = WriteBackupTask(u"tb-shown.buj"_s, spec);
+  QProcessEnvironment env = Environment();
+  env.remove(u"QT_QPA_PLATFORM"_s);
+  env.remove(u"WAYLAND_DISPLAY"_s);
+  env.insert(u"ENGINE"_s, EngineProgram());
+  env.insert(u"TASK"_s, task);
+  // The window as the X server holds it; the engine ends on its own once
+  // the display time is over.
+  const QString script = u"\"$ENGINE\" \"$TASK\" /prompt:delay /wait:2 /hide & p=$!; for i in $(seq 100); do "
+                         u"t=$(xwininfo -root -tree | grep '\"tb-shown\"'); [ -n \"$t\" ] && break; sleep 0.05; "
+                         u"done; echo \"window: $t\"; wait $p; echo \"exit: $?\""_s;
+  QElapsedTimer clock;
+  clock.start();
+  const TToolResult run = RunTool(u"/usr/bin/xvfb-run"_s, {u"-a"_s, u"/bin/bash"_s, u"-c"_s, script}, env, 60000);
+  ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+  EXPECT_TRUE(run.Out.contains("\"tb-shown\": (")) << run.Out.toStdString();
+  EXPECT_TRUE(run.Out.contains("exit: 0")) << run.Out.toStdString();
+  EXPECT_GE(clock.elapsed(), 2000) << "open for its display time";
+  EXPECT_TRUE(QFileInfo::exists(BackupOf(spec.Destination, source) + u"/prefs.js.zip"_s));
 }
 
 } // namespace
