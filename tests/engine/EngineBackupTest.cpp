@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTimeZone>
 
@@ -297,6 +298,55 @@ TEST_F(BackupTest, FolderMasksFileMasksAndTypesLeaveFilesOut)
   ASSERT_EQ(run.ExitCode, 0) << LogText(run).toStdString();
   EXPECT_EQ(FilesBelow(BackupOf(spec.Destination, source)),
             (QStringList{u"Mail/Local Folders/Inbox"_s, u"Mail/datareportingx/keep"_s, u"notes.txt"_s, u"prefs.js"_s}));
+}
+
+// Values as Quillbox writes them that take more than a plain reading: comma
+// text with quoted items, SyncMode as any non-zero number, a fixed password
+// beyond ASCII (protected as Windows-1252, used as UTF-8 as 7-Zip takes it)
+// and LogFile 0 from a forced run with /logmode:0 (no log file).
+TEST_F(BackupTest, TaskValuesAsQuillboxWritesThem)
+{
+  const QString source = Source({{u"prefs.js"_s, "p", {}},
+                                 {u"draft.my ext"_s, "quoted type", {}},
+                                 {u"old.tmp"_s, "t", {}},
+                                 {u"Mail/My Trash/x"_s, "quoted folder", {}},
+                                 {u"Mail/My/keep"_s, "k", {}},
+                                 {u"Mail/Inbox"_s, "i", {}}});
+  TBackupSpec spec = Spec({source});
+  spec.Encrypt = 1;
+  spec.Password = u"Grüße, €uro ½"_s;
+  spec.Exclude = u"\"my ext\",tmp"_s;
+  spec.DirFilter = u"*cache*,\"My Trash\",backup"_s;
+  spec.ExtraGlobal = {{u"SyncMode"_s, u"2"_s}};
+  const QString task = WriteBackupTask(u"tb-values.buj"_s, spec);
+  const TEngineRun first = Run({task, u"/force"_s});
+  ASSERT_EQ(first.ExitCode, 0) << LogText(first).toStdString();
+  const QString backup = BackupOf(spec.Destination, source);
+  EXPECT_EQ(FilesBelow(backup), (QStringList{u"Mail/Inbox.zip"_s, u"Mail/My/keep.zip"_s, u"prefs.js.zip"_s}));
+  if (ardanto::test::HasProgram(u"7z"_s)) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"LANG"_s, u"C.UTF-8"_s);
+    const TToolResult opened =
+        RunTool(u"7z"_s, {u"x"_s, u"-so"_s, u"-p"_s + spec.Password, backup + u"/prefs.js.zip"_s}, env);
+    EXPECT_EQ(opened.ExitCode, 0) << opened.Err.toStdString();
+    EXPECT_EQ(opened.Out, QByteArray("p"));
+  }
+
+  // SyncMode 2 synchronises; LogFile 0 leaves the lines to the standard
+  // error output, the reason of a failure included.
+  QFile::remove(source + u"/Mail/Inbox"_s);
+  spec.LogFile = 0;
+  spec.Sources << Path(u"home/gone"_s);
+  WriteBackupTask(u"tb-values.buj"_s, spec);
+  const QString log = LogFolder() + u"/tb-values.log"_s;
+  const QByteArray before = ReadFile(log);
+  const TEngineRun second = Run({task, u"/force"_s});
+  EXPECT_EQ(second.ExitCode, 3);
+  EXPECT_FALSE(QFileInfo::exists(backup + u"/Mail/Inbox.zip"_s));
+  EXPECT_EQ(ReadFile(log), before) << "no log written";
+  EXPECT_TRUE(second.Output.contains("  *** ")) << second.Output.toStdString();
+  EXPECT_TRUE(second.Output.contains(QFile::encodeName(Path(u"home/gone"_s)))) << second.Output.toStdString();
+  EXPECT_TRUE(second.Output.contains("Ardanto - tb-values - finished ")) << second.Output.toStdString();
 }
 
 TEST_F(BackupTest, SynchronisingMovesWhatWentIntoTheTrashAndTouchesNothingElse)
