@@ -1,8 +1,10 @@
 // The engine's rules that a run cannot show one by one: how its command line
-// is read and which exit code wins when several apply.
+// is read, which exit code wins when several apply, and who gets the report
+// mail with which subject.
 
 #include "engine/EngineOptions.h"
 #include "engine/EngineResult.h"
+#include "engine/ReportMail.h"
 
 #include "support/TestSupport.h"
 
@@ -71,6 +73,34 @@ TEST(ExitCodesTest, TheFirstInTheOrderOneSixTwoFiveThreeFourWins)
   }
   EXPECT_EQ(ExitText(0), u"OK"_s);
   EXPECT_EQ(ExitText(5), u"The backup was aborted by the user or due to an error!"_s);
+}
+
+TEST(ReportMailTest, RecipientsAndSubjectOfARun)
+{
+  const QString list = u" a@x.org , #b@x.org,*c@x.org,,a@x.org, # d@x.org"_s;
+  const auto addresses = [](const ardanto::TEmailAddressList& recipients) {
+    QStringList out;
+    for (const ardanto::TEmailAddress& r : recipients)
+      out << r.Address;
+    return out;
+  };
+  EXPECT_EQ(addresses(ReportRecipients(list, false)), QStringList{u"a@x.org"_s});
+  EXPECT_EQ(addresses(ReportRecipients(list, true)), (QStringList{u"a@x.org"_s, u"b@x.org"_s, u"d@x.org"_s}));
+  EXPECT_FALSE(ReportIsDue(0, true));
+  EXPECT_TRUE(ReportIsDue(1, false));
+  EXPECT_FALSE(ReportIsDue(2, false));
+  EXPECT_TRUE(ReportIsDue(2, true));
+  EXPECT_FALSE(ReportIsDue(3, true));
+
+  TRunResult result;
+  result.TaskName = u"tb-%status%"_s; // a value is never expanded again
+  result.ExitCode = ecCopyErrors;
+  result.Start = QDateTime(QDate(2024, 2, 29), QTime(23, 59, 58, 900));
+  result.End = QDateTime(QDate(2024, 3, 1), QTime(1, 2, 3, 100));
+  EXPECT_EQ(ExpandMailPlaceholders(u"%TASKNAME% %Start%..%end% (%duration%) %status% %STATUS %unknown%"_s, result),
+            u"tb-%status% 2024-02-29 23:59:58..2024-03-01 01:02:03 (1:02:05) Errors during backup! %STATUS "
+            "%unknown%"_s);
+  EXPECT_EQ(ReportSubject(u"  "_s, result), u"Ardanto: tb-%status% - Errors during backup!"_s);
 }
 
 } // namespace
