@@ -354,10 +354,13 @@ bool TBackupRun::DestinationInsideSource(const std::vector<TPortableDeviceObject
 
 bool TBackupRun::Selected(const TPortableDeviceObject& file, TDateTime today) const
 {
+  // Without a filter or a time slot the name and the time are not read: each
+  // is a question to the device, asked for every file, twice per run.
+  if (FSettings.Filter.Mode() != fmOff && !FSettings.Filter.MatchesFilter(file.DisplayName()))
+    return false;
   // The slot is the user's idea of days and hours: it judges the device's
   // local time. The overwrite rule compares with file times, which are UTC.
-  return FSettings.Filter.MatchesFilter(file.DisplayName()) &&
-         TimePeriodPasses(FSettings.TimePeriod, file.LastWriteTime(), today);
+  return FSettings.TimePeriod.Mode == tmAll || TimePeriodPasses(FSettings.TimePeriod, file.LastWriteTime(), today);
 }
 
 void TBackupRun::CountFolder(const TPortableDeviceObject& folder, TDateTime today)
