@@ -220,6 +220,35 @@ TEST_F(QuillboxProgramTest, AForcedRunOfAnUnknownProfileDoesNotShutDown)
   EXPECT_EQ(LogindCalls(), QStringList{u"PowerOff False"_s});
 }
 
+TEST_F(QuillboxProgramTest, WhatFollowsAForcedRunReachesLogindAsTheRightCall)
+{
+  if (!StartLogind())
+    GTEST_SKIP() << "needs dbus-daemon and python3-dbusmock (scripts/install-deps)";
+  WriteSettings("BackupDirectory=" + FBackup.toUtf8() + "\n");
+  const struct {
+    QStringList Options;
+    QStringList Calls;
+  } cases[] = {
+      {{u"/end:restart"_s}, {u"Reboot False"_s}},
+      {{u"/end:po"_s}, {u"PowerOff False"_s}},
+      {{u"/end:lock"_s}, {u"PowerOff False"_s}},
+      {{u"/end:logoff"_s}, {u"TerminateSession \"c7\""_s}},
+      {{u"/suspend:standby"_s}, {u"Suspend False"_s}},
+      {{u"/suspend:h"_s}, {u"Hibernate False"_s}},
+      {{u"/suspend:hibernate"_s, u"/end:restart"_s}, {u"Reboot False"_s}},
+      {{u"/end:later"_s, u"/suspend:never"_s}, {}},
+  };
+  QProcessEnvironment env = Environment();
+  // No session manager on the private bus: logging off ends the session.
+  env.insert(u"XDG_SESSION_ID"_s, u"c7"_s);
+  for (const auto& c : cases) {
+    const qsizetype before = LogindCalls().size();
+    ASSERT_EQ(Run(QStringList{u"alpha"_s, u"/force"_s} + c.Options, env), 0) << FOutput.toStdString();
+    EXPECT_EQ(LogindCalls().mid(before), c.Calls) << c.Options.join(u' ').toStdString() << FOutput.toStdString();
+  }
+  EXPECT_EQ(FEngine->Calls().size(), std::size(cases)) << "each run backed up first";
+}
+
 // Ends a started program the way a session manager does, once its window
 // has taken its first steps (the job folder is made then).
 int TerminateOnceStarted(QProcess& process, const QString& jobDir)
