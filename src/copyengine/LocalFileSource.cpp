@@ -12,34 +12,6 @@
 
 namespace ardanto {
 
-TLocalFileStream::~TLocalFileStream()
-{
-  if (FHandle >= 0)
-    ::close(FHandle);
-}
-
-HRESULT TLocalFileStream::Read(void* buffer, std::uint32_t count, std::uint32_t* bytesRead)
-{
-  auto* out = static_cast<char*>(buffer);
-  std::uint32_t total = 0;
-  HRESULT hr = S_OK;
-  while (total < count) {
-    const ssize_t n = ::read(FHandle, out + total, count - total);
-    if (n < 0) {
-      if (errno == EINTR)
-        continue;
-      hr = HResultFromErrno(errno);
-      break;
-    }
-    if (n == 0)
-      break;
-    total += static_cast<std::uint32_t>(n);
-  }
-  if (bytesRead != nullptr)
-    *bytesRead = total;
-  return hr;
-}
-
 int OpenLocalFileSource(const QString& fileName, TFileData& data, bool followLink)
 {
   int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;

@@ -4,26 +4,15 @@
 // through its descriptor, so the copy engine copies inside the kernel where
 // source and destination allow it.
 
+#include "common/DescriptorStream.h"
 #include "common/FileData.h"
 
 #include <QString>
 
 namespace ardanto {
 
-class TLocalFileStream : public IReadStream, public IFileHandleStream {
-public:
-  // Takes over the descriptor.
-  explicit TLocalFileStream(int handle) : FHandle(handle) {}
-  ~TLocalFileStream() override;
-  TLocalFileStream(const TLocalFileStream&) = delete;
-  TLocalFileStream& operator=(const TLocalFileStream&) = delete;
-
-  HRESULT Read(void* buffer, std::uint32_t count, std::uint32_t* bytesRead) override;
-  int FileHandle() const override { return FHandle; }
-
-private:
-  int FHandle;
-};
+// Reads go through the descriptor: the copy engine copies inside the kernel.
+using TLocalFileStream = TDescriptorReadStream;
 
 // Opens fileName for reading and describes the open file in data: name,
 // path, size, time stamps, mode and attributes, all taken from the file that

@@ -1,5 +1,6 @@
 #include "devices/backends/folder/FolderDevicePlatform.h"
 
+#include "common/DescriptorStream.h"
 #include "common/Errors.h"
 #include "common/IniFileUtils.h"
 #include "common/Translate.h"
@@ -166,42 +167,6 @@ QStringList SystemRemovableVolumes()
       result << volume.rootPath();
   return result;
 }
-
-// ---------------------------------------------------------------------------
-// Read stream over a file
-
-class TFolderReadStream : public IReadStream {
-public:
-  explicit TFolderReadStream(int fd) : FHandle(fd) {}
-  ~TFolderReadStream() override { ::close(FHandle); }
-  TFolderReadStream(const TFolderReadStream&) = delete;
-  TFolderReadStream& operator=(const TFolderReadStream&) = delete;
-
-  HRESULT Read(void* buffer, std::uint32_t count, std::uint32_t* bytesRead) override
-  {
-    auto* out = static_cast<char*>(buffer);
-    std::uint32_t total = 0;
-    HRESULT hr = S_OK;
-    while (total < count) {
-      const ssize_t n = ::read(FHandle, out + total, count - total);
-      if (n < 0) {
-        if (errno == EINTR)
-          continue;
-        hr = DeviceResultFromErrno(errno);
-        break;
-      }
-      if (n == 0)
-        break;
-      total += static_cast<std::uint32_t>(n);
-    }
-    if (bytesRead != nullptr)
-      *bytesRead = total;
-    return hr;
-  }
-
-private:
-  int FHandle;
-};
 
 // ---------------------------------------------------------------------------
 // The object tree
@@ -816,7 +781,9 @@ HRESULT TFolderContent::GetStream(const QString& objectID, std::shared_ptr<IRead
   const int fd = OpenFile(index);
   if (fd < 0)
     return DeviceResultFromErrno(errno);
-  stream = std::make_shared<TFolderReadStream>(fd);
+  // Device read errors keep their own codes; the copy engine may copy from
+  // the descriptor inside the kernel.
+  stream = std::make_shared<TDescriptorReadStream>(fd, DeviceResultFromErrno);
   optimalBufferSize = kStreamBufferSize;
   return S_OK;
 }
