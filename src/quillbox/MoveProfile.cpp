@@ -68,12 +68,18 @@ private:
   std::vector<QString> FFolders; // outermost first
 };
 
+TFolderMover& Mover()
+{
+  static TFolderMover mover;
+  return mover;
+}
+
 // A move across file systems copies the whole profile: the window goes on
 // answering meanwhile.
 int MoveFolder(IMailDataView& view, const QString& source, const QString& target)
 {
-  auto result =
-      std::async(std::launch::async, [source, target] { return ardanto::platform::ShellMove(source, target); });
+  const TFolderMover mover = Mover() ? Mover() : TFolderMover(ardanto::platform::ShellMove);
+  auto result = std::async(std::launch::async, [mover, source, target] { return mover(source, target); });
   while (result.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
     view.ProcessEvents();
   return result.get();
@@ -86,6 +92,11 @@ QString MoveErrorText(const QString& from, const QString& to, int code)
 }
 
 } // namespace
+
+void SetFolderMover(TFolderMover mover)
+{
+  Mover() = std::move(mover);
+}
 
 bool MoveMailData(TProgramState& state, IMailDataView& view)
 {

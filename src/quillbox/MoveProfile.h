@@ -6,6 +6,10 @@
 
 #include "quillbox/MailDataView.h"
 
+#include <QString>
+
+#include <functional>
+
 namespace quillbox {
 
 class TProgramState;
@@ -16,5 +20,10 @@ class TProgramState;
 // unless the mail data went there. A profiles.ini that cannot take the new
 // place gets the data moved back.
 bool MoveMailData(TProgramState& state, IMailDataView& view);
+
+// Where tests step in: the move of the folder itself, 0 or a negative errno
+// as ShellMove gives it. An empty function brings ShellMove back.
+using TFolderMover = std::function<int(const QString& source, const QString& target)>;
+void SetFolderMover(TFolderMover mover);
 
 } // namespace quillbox

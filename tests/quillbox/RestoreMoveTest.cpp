@@ -11,6 +11,7 @@
 #include "common/IniFileUtils.h"
 #include "common/InitProg.h"
 #include "platform/Power.h"
+#include "platform/ShellFileOps.h"
 #include "support/RecordingEngine.h"
 #include "support/TestSupport.h"
 #include "support/ThunderbirdProfiles.h"
@@ -22,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -791,6 +793,34 @@ TEST_F(MailDataTest, AProfilesIniThatCannotTakeTheNewPlaceGetsTheDataMovedBack)
   EXPECT_EQ(ReadFile(FHome.ProfilesIni()), changed);
   EXPECT_EQ(state.MailDir, FMail);
   EXPECT_FALSE(state.Task.Changed);
+}
+
+TEST_F(MailDataTest, DataThatCannotGoBackEitherAreNamedWhereTheyAre)
+{
+  TProgramState& state = Start();
+  const QStringList before = Tree(FMail);
+  const QString target = FDir.Path() + u"/new"_s;
+  QByteArray changed = ReadFile(FHome.ProfilesIni());
+  changed.replace("Name=alpha", "Name=renamed");
+  Put(FHome.ProfilesIni(), changed);
+  int moves = 0;
+  quillbox::SetFolderMover([&moves](const QString& from, const QString& to) {
+    return ++moves == 1 ? ardanto::platform::ShellMove(from, to) : -EACCES;
+  });
+  FView->Script = {Yes(), Folder(target)};
+  const bool moved = quillbox::MoveMailData(state, *FView);
+  quillbox::SetFolderMover({});
+  EXPECT_FALSE(moved);
+  EXPECT_EQ(moves, 2);
+  ASSERT_EQ(FView->Transcript.size(), 3);
+  EXPECT_TRUE(FView->Transcript[2].endsWith(u"Error moving mail data from \""_s + target + u"\"\r\nto \""_s + FMail +
+                                            u"\"\r\nPermission denied (0x0000000D)\r\n"_s +
+                                            u"The mail data are now in \""_s + target + u"\"."_s))
+      << FView->Transcript[2].toStdString();
+  EXPECT_EQ(Tree(target), before);
+  EXPECT_FALSE(QFileInfo::exists(FMail)) << "no empty folder where profiles.ini points";
+  EXPECT_EQ(state.MailDir, target) << "the next backup takes the data from where they are";
+  EXPECT_TRUE(state.Task.Changed);
 }
 
 // A real second file system: a tmpfs mounted in the test's folder.
