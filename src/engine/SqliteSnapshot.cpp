@@ -76,10 +76,21 @@ TSnapshotResult SnapshotSqliteDatabase(const QString& source, const QString& des
   };
   TConnection from;
   TConnection to;
-  int rc = sqlite3_open_v2(QFile::encodeName(source).constData(), &from.Db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
+  // Reading a database in WAL mode takes a -wal and a -shm file; a read-only
+  // connection creates them when they are missing (Thunderbird closed) and,
+  // unable to check-point, leaves them behind: a -wal newer than the copy
+  // would have the next run copy the database again. Without a -wal the
+  // source is therefore opened for writing but only queried, so that as the
+  // last connection it removes both files again on closing. A -wal that is
+  // there belongs to someone else and is only read.
+  const QByteArray sourceName = QFile::encodeName(source);
+  const bool walThere = ::access(QByteArray(sourceName + "-wal").constData(), F_OK) == 0;
+  int rc = sqlite3_open_v2(sourceName.constData(), &from.Db,
+                           (walThere ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK)
     return fail(resultOf(rc), from.Error());
+  if (!walThere)
+    sqlite3_exec(from.Db, "PRAGMA query_only=1", nullptr, nullptr, nullptr);
   sqlite3_busy_timeout(from.Db, 200);
   rc = sqlite3_open_v2(destName.constData(), &to.Db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                        nullptr);

@@ -23,7 +23,8 @@ enum TSnapshotResult : int {
 };
 
 // Writes a consistent copy of the database source into dest (a new file):
-// the online backup API from a read-only connection, all pages in one step,
+// the online backup API from a connection that only reads (and leaves no
+// -wal or -shm file behind that was not there before), all pages in one step,
 // retried for a while when a writer holds the database locked. On anything
 // but srOk, dest is removed and error tells why.
 TSnapshotResult SnapshotSqliteDatabase(const QString& source, const QString& dest, QString& error);

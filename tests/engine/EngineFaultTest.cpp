@@ -483,4 +483,35 @@ sys.stdin.read()
   EXPECT_EQ(ReadFile(copy), earlier) << "no copy that could be torn replaces the earlier one";
 }
 
+// A closed Thunderbird leaves its databases in WAL mode without a -wal or
+// -shm file. Reading one through SQLite must not leave those files in the
+// profile: a -wal newer than the copy would have the next run copy the
+// database again, and again.
+TEST_F(FaultTest, AClosedDatabaseIsCopiedWithoutLeavingFilesInTheProfile)
+{
+  const QString source = Profile({{u"prefs.js"_s, "p", {}}});
+  const QString make = uR"py(
+import sqlite3, sys
+c = sqlite3.connect(sys.argv[1], isolation_level=None)
+c.execute("pragma journal_mode=wal")
+c.execute("create table t(a)")
+c.executemany("insert into t values(?)", ((str(i) * 50,) for i in range(2000)))
+c.close()
+)py"_s;
+  for (const char* name : {"abook.sqlite", "places.sqlite", "global-messages-db.sqlite"})
+    ASSERT_EQ(RunTool(Python(), {u"-c"_s, make, source + u'/' + QString::fromLatin1(name)}).ExitCode, 0);
+  for (const QString& file : FilesBelow(source))
+    SetModified(source + u'/' + file, QDateTime(QDate(2024, 3, 9), QTime(16, 0), Qt::UTC));
+  const QStringList before = FilesBelow(source);
+  ASSERT_EQ(before.size(), 4);
+  const QString task = WriteBackupTask(u"tb-closed.buj"_s, Spec(source));
+  const TEngineRun first = Run({task, u"/force"_s});
+  ASSERT_EQ(first.ExitCode, 0) << first.Log.join(u'\n').toStdString();
+  EXPECT_EQ(FilesBelow(source), before);
+  const TEngineRun second = Run({task, u"/force"_s});
+  ASSERT_EQ(second.ExitCode, 0);
+  EXPECT_TRUE(second.Log.join(u'\n').contains(u"0 files copied, 4 skipped"_s)) << second.Log.join(u'\n').toStdString();
+  EXPECT_EQ(FilesBelow(source), before);
+}
+
 } // namespace
