@@ -207,7 +207,8 @@ void TEngineWindow::RunFinished(const TRunResult& result)
   CloseSplash();
   const bool errors = result.ExitCode != ecOk;
   QString text = FormatText(_("Finished: %s"), {ExitText(result.ExitCode)});
-  if (!result.Summary.isEmpty() && result.Summary.size() >= 2)
+  // The counts: the line before the section's closing line.
+  if (result.Summary.size() >= 2)
     text += u'\n' + result.Summary[result.Summary.size() - 2].trimmed();
   if (!result.MailError.isEmpty())
     text += u'\n' + result.MailError;
