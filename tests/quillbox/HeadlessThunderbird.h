@@ -46,10 +46,10 @@ public:
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < timeoutMs) {
+      // The wrapper script may end while the program it started goes on in
+      // its group: only the time limit ends the wait.
       if (condition())
         return true;
-      if (FProcess.state() != QProcess::Running)
-        return condition();
       QThread::msleep(100);
     }
     return false;
