@@ -7,6 +7,10 @@
 #include "common/PlaceHolders.h"
 #include "common/Translate.h"
 #include "common/VolumePaths.h"
+#include "quillbox/MoveProfile.h"
+#include "quillbox/RestoreRun.h"
+#include "quillbox/ThunderbirdRunning.h"
+#include "quillbox/gui/ChoiceDlg.h"
 #include "quillbox/gui/SelectProfileDlg.h"
 #include "ui/Application.h"
 #include "ui/BusyGuard.h"
@@ -95,7 +99,8 @@ QStringList StatusModeTexts()
           _("Not visible except on errors")};
 }
 
-// Holds a flag while the window fills its controls.
+// Holds a flag for a scope: while the window fills its controls, while a
+// move runs.
 class TFilling {
 public:
   explicit TFilling(bool& flag) : FFlag(flag), FOld(flag) { FFlag = true; }
@@ -131,7 +136,24 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QMainWindo
   WireControls();
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm()
+{
+  if (FUnattended)
+    SetChoiceResponder({});
+}
+
+void TMainForm::SetUnattended(bool unattended)
+{
+  FUnattended = unattended;
+  if (unattended) {
+    SetChoiceResponder([](TChoice& choice) {
+      ui::PrintUnattended(choice.Text, u"Cancel"_s);
+      return -1;
+    });
+  } else {
+    SetChoiceResponder({});
+  }
+}
 
 bool TMainForm::CheckForce()
 {
@@ -338,8 +360,6 @@ void TMainForm::BuildWindow()
   gbRestore->setObjectName(u"gbRestore"_s);
   bbRestore = Button(gbRestore, "bbRestore", _("Start restore"), _("Start restore"), QStyle::SP_BrowserReload);
   bbMove = Button(gbRestore, "bbMove", _("Move…"), _("Move mail data"), QStyle::SP_FileDialogNewFolder);
-  for (QPushButton* b : {bbRestore, bbMove})
-    NotYet(b);
   auto* restoreRow = new QHBoxLayout(gbRestore);
   restoreRow->addWidget(bbRestore);
   restoreRow->addWidget(bbMove);
@@ -436,6 +456,8 @@ void TMainForm::WireControls()
   connect(cbOnTop, &QCheckBox::toggled, this, [this](bool on) { FState.OnTop = on; });
 
   connect(bbBackup, &QPushButton::clicked, this, [this] { bbBackupClick(); });
+  connect(bbRestore, &QPushButton::clicked, this, [this] { bbRestoreClick(); });
+  connect(bbMove, &QPushButton::clicked, this, [this] { bbMoveClick(); });
   connect(bbInfo, &QPushButton::clicked, this, [this] { Exclusive([this] { bbInfoClick(); }); });
   connect(bbHelp, &QPushButton::clicked, this, [this] { ui::OpenHelp(this, kHelpPage); });
   connect(bbQuit, &QPushButton::clicked, this, [this] { bbQuitClick(); });
@@ -469,6 +491,50 @@ void TMainForm::ProcessEvents()
   QApplication::processEvents();
   if (OnEngineEvents)
     OnEngineEvents();
+}
+
+bool TMainForm::AskYesNo(const QString& text)
+{
+  return ui::AskYesNo(isVisible() ? this : nullptr, FState.ProgTitle, text);
+}
+
+int TMainForm::Choose(TChoice& choice)
+{
+  return ShowChoice(isVisible() ? this : nullptr, choice);
+}
+
+bool TMainForm::SelectFolder(const QString& title, const QString& start, QString& folder)
+{
+  return DirectoryDialog().Execute(this, title, start, folder);
+}
+
+void TMainForm::ShowPlainError(const QString& text)
+{
+  ui::ShowError(nullptr, text);
+}
+
+void TMainForm::ShowInfo(const QString& text)
+{
+  ui::ShowInfo(isVisible() ? this : nullptr, text);
+}
+
+QString TMainForm::Caption() const
+{
+  return windowTitle();
+}
+
+bool TMainForm::ThunderbirdRunning(const QStringList& profileFolders)
+{
+  if (ThunderbirdProbe)
+    return ThunderbirdProbe(profileFolders);
+  return quillbox::ThunderbirdRunning(profileFolders);
+}
+
+ui::TDirectoryDialog& TMainForm::DirectoryDialog()
+{
+  if (!FDirectoryDialog)
+    FDirectoryDialog = std::make_unique<ui::TDirectoryDialog>(FState.IniName, u"Directories"_s);
+  return *FDirectoryDialog;
 }
 
 void TMainForm::Guard(const std::function<void()>& action)
@@ -729,10 +795,45 @@ void TMainForm::bbBackupClick()
   });
 }
 
+void TMainForm::bbRestoreClick()
+{
+  // As for a backup: refused in words while the engine runs.
+  if (FState.EngineRunning()) {
+    ShowError(EngineStillRunningText());
+    return;
+  }
+  if (FState.BuTaskName.isEmpty())
+    return;
+  Exclusive([this] {
+    StartRestore(FState, *this);
+    ShowProfile();
+  });
+}
+
+void TMainForm::bbMoveClick()
+{
+  if (FState.EngineRunning()) {
+    ShowError(EngineStillRunningText());
+    return;
+  }
+  if (FState.BuTaskName.isEmpty())
+    return;
+  Exclusive([this] {
+    const TFilling moving(FMoving);
+    MoveMailData(FState, *this);
+    ShowProfile();
+  });
+}
+
 void TMainForm::bbQuitClick()
 {
   if (FState.EngineRunning()) {
     ShowError(_("Ardanto is still running!\r\nThe program ends when it has finished."));
+    FQuitPending = true;
+    return;
+  }
+  if (FMoving) {
+    ShowError(_("The mail data are being moved!\r\nThe program ends when the move has finished."));
     FQuitPending = true;
     return;
   }
@@ -747,6 +848,11 @@ void TMainForm::closeEvent(QCloseEvent* event)
 {
   if (FState.EngineRunning()) {
     ShowError(_("Ardanto is still running!\r\nThe program can be closed when it has finished."));
+    event->ignore();
+    return;
+  }
+  if (FMoving) {
+    ShowError(_("The mail data are being moved!\r\nThe program can be closed when the move has finished."));
     event->ignore();
     return;
   }

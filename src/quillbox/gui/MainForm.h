@@ -5,6 +5,7 @@
 // window", and the buttons that back up, restore and schedule. The state
 // and its rules live in TProgramState; the window binds controls to it.
 
+#include "quillbox/MailDataView.h"
 #include "quillbox/ProgramState.h"
 
 #include <QMainWindow>
@@ -30,7 +31,7 @@ namespace quillbox {
 
 class TSelectProfileDialog;
 
-class TMainForm : public QMainWindow, private IProgramView {
+class TMainForm : public QMainWindow, private IProgramView, private IMailDataView {
   Q_OBJECT
 
 public:
@@ -43,8 +44,9 @@ public:
   bool CheckForce();
 
   // Nobody can see the window (no display): every message then carries the
-  // program's title, as for an invisible window.
-  void SetUnattended(bool unattended) { FUnattended = unattended; }
+  // program's title, as for an invisible window, and the choices of restore
+  // and move are answered "Cancel" on standard error.
+  void SetUnattended(bool unattended);
 
   // The interactive start ended before the window could be used.
   bool Stopped() const { return FStopped; }
@@ -57,8 +59,14 @@ public:
   void bbBackupClick();
   void bbQuitClick();
   void bbProfileClick();
-  // Test hook: runs whenever the window processes events while the engine runs.
+  void bbRestoreClick();
+  void bbMoveClick();
+  // Test hook: runs whenever the window processes events while the engine
+  // runs or a move copies.
   std::function<void()> OnEngineEvents;
+  // Test hook: answers whether Thunderbird runs instead of the processes and
+  // the profile's lock.
+  std::function<bool(const QStringList& profileFolders)> ThunderbirdProbe;
 
 protected:
   void showEvent(QShowEvent* event) override;
@@ -69,6 +77,15 @@ private:
   void ShowError(const QString& text) override;
   bool RetryVolume(const QString& question) override;
   void ProcessEvents() override;
+  // IMailDataView (ShowError and ProcessEvents as above)
+  bool AskYesNo(const QString& text) override;
+  int Choose(TChoice& choice) override;
+  bool SelectFolder(const QString& title, const QString& start, QString& folder) override;
+  void ShowPlainError(const QString& text) override;
+  void ShowInfo(const QString& text) override;
+  QString Caption() const override;
+  bool ThunderbirdRunning(const QStringList& profileFolders) override;
+  ardanto::ui::TDirectoryDialog& DirectoryDialog();
 
   void BuildWindow();
   void WireControls();
@@ -110,6 +127,7 @@ private:
   bool FFilling = false; // the window sets controls, the user does not
   int FBusy = 0;
   bool FQuitPending = false;
+  bool FMoving = false; // a move of the mail data runs
 
   // Controls.
   QGroupBox* gbProfile;
