@@ -48,10 +48,13 @@ TEST(ProfileInUse, TheLockLinkCountsWhileItsProcessLives)
     QByteArray Target;
     bool InUse;
   } cases[] = {
-      {"127.0.1.1:+" + QByteArray::number(::getpid()), true},  {"192.168.0.7:+1", true}, // init: alive, though not ours
-                                                                                         // to signal
-      {"127.0.1.1:+" + QByteArray::number(EndedPid()), false}, {"127.0.1.1:+", false},   {"127.0.1.1:+12ab", false},
-      {"127.0.1.1:-" + QByteArray::number(::getpid()), false}, {"garbage", false},
+      {"127.0.1.1:+" + QByteArray::number(::getpid()), true},
+      {"192.168.0.7:+1", true}, // init: alive, though not ours to signal
+      {"127.0.1.1:+" + QByteArray::number(EndedPid()), false},
+      {"127.0.1.1:+", false},
+      {"127.0.1.1:+12ab", false},
+      {"127.0.1.1:-" + QByteArray::number(::getpid()), false},
+      {"garbage", false},
   };
   for (const auto& c : cases) {
     ASSERT_TRUE(Link(dir.Path(), c.Target));
