@@ -44,12 +44,13 @@ TEST(ProfileInUse, TheLockLinkCountsWhileItsProcessLives)
 {
   TempDir dir;
   EXPECT_FALSE(ProfileInUse(dir.Path()));
+  // Pid 1 is alive, though maybe not ours to signal.
   const struct {
     QByteArray Target;
     bool InUse;
   } cases[] = {
       {"127.0.1.1:+" + QByteArray::number(::getpid()), true},
-      {"192.168.0.7:+1", true}, // init: alive, though not ours to signal
+      {"192.168.0.7:+1", true},
       {"127.0.1.1:+" + QByteArray::number(EndedPid()), false},
       {"127.0.1.1:+", false},
       {"127.0.1.1:+12ab", false},
