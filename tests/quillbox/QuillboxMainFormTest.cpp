@@ -28,6 +28,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -130,14 +131,14 @@ TEST_F(QuillboxWindowTest, HoldsItsControlsAndTheFunctionsOfLaterVersionsAreOff)
     Control<QListWidget>(name);
   Control<QSpinBox>("edWaitTime");
   for (const char* name : {"bbProfile", "btDest", "btnVolume", "btnPlaceholder", "btExcludedFiles", "btExcludedTypes",
-                           "bbBackup", "bbRestore", "bbMove", "bbInfo", "bbHelp", "bbQuit"})
+                           "bbBackup", "bbRestore", "bbMove", "bbInfo", "bbHelp", "bbQuit", "btMail"})
     EXPECT_TRUE(Control<QPushButton>(name)->isEnabled()) << name;
-  for (const char* name : {"bbWinTask", "bbBackupShortcut", "bbShowLog", "bbShowFiles", "btMail"}) {
+  for (const char* name : {"bbWinTask", "bbBackupShortcut", "bbShowLog", "bbShowFiles"}) {
     QPushButton* button = Control<QPushButton>(name);
     EXPECT_FALSE(button->isEnabled()) << name;
     EXPECT_TRUE(button->toolTip().contains(u"later version"_s)) << name;
   }
-  EXPECT_FALSE(Control<QCheckBox>("cbSendMail")->isEnabled());
+  EXPECT_TRUE(Control<QCheckBox>("cbSendMail")->isEnabled());
   auto* pages = Control<QTabWidget>("pcOptions");
   ASSERT_EQ(pages->count(), 2);
   EXPECT_EQ(pages->tabText(0), u"Settings"_s);
@@ -410,3 +411,21 @@ TEST(NewPasswordDialog, OkNeedsTwoEqualEntriesOfEightCharacters)
 }
 
 } // namespace
+
+TEST_F(QuillboxWindowTest, SendMailOpensTheMailSettingsAndCancelLeavesItOff)
+{
+  WriteSettings("BackupDirectory=" + FBackup.toUtf8() + "\nMailProfile=alpha\n");
+  TMainForm& window = Open();
+  QString task;
+  QTimer::singleShot(0, [&task] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_EQ(dialog->objectName(), u"MailDialog"_s);
+    task = dialog->findChild<QLabel*>(u"laTask"_s)->text();
+    dialog->findChild<QPushButton*>(u"bbCancel"_s)->click();
+  });
+  Control<QCheckBox>("cbSendMail")->click();
+  EXPECT_TRUE(task.contains(u"Backup mail data"_s)) << task.toStdString();
+  EXPECT_FALSE(Control<QCheckBox>("cbSendMail")->isChecked());
+  EXPECT_FALSE(window.State().Task.SendMail());
+}

@@ -7,6 +7,9 @@
 #include "common/PlaceHolders.h"
 #include "common/Translate.h"
 #include "common/VolumePaths.h"
+#include "mail/MailTest.h"
+#include "mail/gui/BuMailDlg.h"
+#include "mail/mMailer10.h"
 #include "quillbox/MoveProfile.h"
 #include "quillbox/RestoreRun.h"
 #include "quillbox/ThunderbirdRunning.h"
@@ -260,9 +263,6 @@ void TMainForm::BuildWindow()
   cbSendMail = CheckBox(gbMail, "cbSendMail", _("Send mail after backup"));
   cbSendMail->setToolTip(_("Send mail after backup"));
   btMail = Button(gbMail, "btMail", _("Edit"), _("Edit mail settings"));
-  NotYet(btMail);
-  cbSendMail->setEnabled(false);
-  cbSendMail->setToolTip(btMail->toolTip());
   auto* mailRow = new QHBoxLayout(gbMail);
   mailRow->addWidget(cbSendMail);
   mailRow->addStretch();
@@ -440,6 +440,14 @@ void TMainForm::WireControls()
   });
   connect(btPassword, &QPushButton::clicked, this,
           [this] { Exclusive([this] { EnterPasswordClick(FState.Task, Dialogs()); }); });
+  connect(cbSendMail, &QCheckBox::clicked, this, [this](bool on) {
+    Exclusive([this, on] { SendMailChanged(FState.Task, on, Dialogs()); });
+    ShowTask();
+  });
+  connect(btMail, &QPushButton::clicked, this, [this] {
+    Exclusive([this] { EditMailClick(FState.Task, Dialogs()); });
+    ShowTask();
+  });
   connect(btExcludedFiles, &QPushButton::clicked, this, [this] { Exclusive([this] { EditExcludedFiles(); }); });
   connect(btExcludedTypes, &QPushButton::clicked, this, [this] { Exclusive([this] { EditExcludedTypes(); }); });
 
@@ -596,6 +604,9 @@ void TMainForm::Stop()
 void TMainForm::FormShow()
 {
   FDirectoryDialog = std::make_unique<ui::TDirectoryDialog>(FState.IniName, u"Directories"_s);
+  // One mail sender for the program's lifetime: the test mails of the mail
+  // settings go through it.
+  FMailer = CreateProgramMailer(nullptr, QCoreApplication::applicationDirPath());
   laStatus->setText(FState.ProgTitle + BitnessText() + u" ("_s + VersionText(FState.ProgVersion, 3) + u")\n"_s +
                     _("User name: ") + FState.UserName);
   if (!FState.CheckPrerequisites()) {
@@ -691,8 +702,12 @@ TTaskDialogs TMainForm::Dialogs()
 {
   TTaskDialogs dialogs;
   dialogs.NewPassword = [this](QString& password) { return ui::NewPassword(this, _("File encryption"), password); };
-  // The mail settings dialog comes with a later version; its controls are
-  // disabled until then.
+  dialogs.MailSettings = [this](TMailData& data, TMailMode& mode) {
+    TMailDialogContext context;
+    context.SettingsFile = FState.EngineSettingsFile;
+    context.Position = DialogPos();
+    return EditMailSettings(this, *FMailer, _("Backup mail data"), data, mode, context);
+  };
   return dialogs;
 }
 

@@ -23,6 +23,10 @@ class QRadioButton;
 class QSpinBox;
 class QTabWidget;
 
+namespace ardanto {
+class TmMailer;
+}
+
 namespace ardanto::ui {
 class TDirectoryDialog;
 }
@@ -121,6 +125,7 @@ private:
   TProgramState FState;
   std::unique_ptr<TSelectProfileDialog> FProfileDialog;
   std::unique_ptr<ardanto::ui::TDirectoryDialog> FDirectoryDialog;
+  std::unique_ptr<ardanto::TmMailer> FMailer;
   bool FShown = false;
   bool FStopped = false;
   bool FUnattended = false;
