@@ -94,8 +94,8 @@ int StartBench(QApplication& app)
   const double entered = SinceStartMs();
   QApplication::setApplicationName(u"Portkeep"_s);
   const QStringList arguments = QApplication::arguments().mid(1, 0);
-  ardanto::SelectLanguage(ardanto::SettingsFolder(u"Ardanto6/"_s), u"Ardanto.cfg"_s,
-                          {u"portkeep"_s, u"ardanto-lib"_s}, arguments);
+  ardanto::SelectLanguage(ardanto::SettingsFolder(u"Ardanto6/"_s), u"Ardanto.cfg"_s, {u"portkeep"_s, u"ardanto-lib"_s},
+                          arguments);
   double shown = -1;
   double painted = -1;
   double timerFired = -1;

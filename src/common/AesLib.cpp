@@ -98,8 +98,8 @@ HRESULT TFileWriteStream::Write(const void* buffer, std::uint32_t count)
 // ---- TCrypt ----
 
 TCrypt::TCrypt(QByteArrayView password, int aMode, std::uint32_t bufSize)
-    : FPwd(password.first(std::min<qsizetype>(password.size(), MaxPasswordLength)).toByteArray()),
-      CBufSize(bufSize == 0 ? kDefaultBufSize : bufSize), CBuffer(CBufSize)
+  : FPwd(password.first(std::min<qsizetype>(password.size(), MaxPasswordLength)).toByteArray()),
+    CBufSize(bufSize == 0 ? kDefaultBufSize : bufSize), CBuffer(CBufSize)
 {
   FCryptCtx.Blocks.resize(kKeyStreamBlocks * crypto::TAesEncryptor::BlockSize);
   FCryptCtx.KeyStream.resize(kKeyStreamBlocks * crypto::TAesEncryptor::BlockSize);

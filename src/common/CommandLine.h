@@ -8,8 +8,8 @@
 namespace ardanto {
 
 struct TOptionArgument {
-  QString Word;       // the text between "/" or "-" and the first ":", lower-cased
-  QString Value;      // the text after the first ":"
+  QString Word;  // the text between "/" or "-" and the first ":", lower-cased
+  QString Value; // the text after the first ":"
   bool HasValue = false;
 };
 

@@ -53,8 +53,8 @@ TDateTime FileTimeToDateTimeUtc(TFileTime ft)
 
 TFileTime DateTimeUtcToFileTime(TDateTime utc)
 {
-  return static_cast<TFileTime>(std::llround((utc + static_cast<double>(kFileTimeEpochDays)) *
-                                             static_cast<double>(kFileTimePerDay)));
+  return static_cast<TFileTime>(
+      std::llround((utc + static_cast<double>(kFileTimeEpochDays)) * static_cast<double>(kFileTimePerDay)));
 }
 
 TFileTime UnixTimeToFileTime(std::int64_t seconds, std::int64_t nanoseconds)

@@ -27,7 +27,7 @@ constexpr std::int64_t kUnixEpochFileTimeSeconds = 11644473600;
 TDateTime DateTimeFromQDateTime(const QDateTime& dt);
 // A TDateTime read as wall-clock time in the given zone (local or UTC).
 QDateTime QDateTimeFromDateTime(TDateTime value, Qt::TimeSpec spec = Qt::LocalTime);
-TDateTime DateTimeNow();     // local
+TDateTime DateTimeNow(); // local
 TDateTime DateTimeNowUtc();
 
 TDateTime FileTimeToDateTimeUtc(TFileTime ft);

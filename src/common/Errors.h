@@ -2,8 +2,8 @@
 
 #include "common/HResult.h"
 
-#include <QString>
 #include <QByteArray>
+#include <QString>
 
 #include <exception>
 

@@ -181,8 +181,7 @@ QByteArray ResolveLinkChain(const QByteArray& name)
 // ---------------------------------------------------------------------------
 // TExtFileStream
 
-TExtFileStream::TExtFileStream(const QString& fileName, std::uint32_t mode, mode_t rights)
-  : FFileName(fileName)
+TExtFileStream::TExtFileStream(const QString& fileName, std::uint32_t mode, mode_t rights) : FFileName(fileName)
 {
   const bool create = (mode & 0xFF00u) == 0xFF00u;
   int flags = O_CLOEXEC;
@@ -331,9 +330,9 @@ QByteArray ReadWholeFile(const QString& fileName, std::int64_t maxSize)
         error);
   }
   if (st.st_size > maxSize) {
-    throw EExtFileStreamError(FormatText(_("Cannot open file \"%s\". %s"),
-                                         {QFileInfo(fileName).absoluteFilePath(), SysErrorMessage(EFBIG)}),
-                              EFBIG);
+    throw EExtFileStreamError(
+        FormatText(_("Cannot open file \"%s\". %s"), {QFileInfo(fileName).absoluteFilePath(), SysErrorMessage(EFBIG)}),
+        EFBIG);
   }
   QByteArray data;
   // Files in /proc report size 0: read until the end in any case.
@@ -344,10 +343,9 @@ QByteArray ReadWholeFile(const QString& fileName, std::int64_t maxSize)
     std::size_t got = 0;
     const int error = stream.Read(data.data() + used, static_cast<std::size_t>(data.size()) - used, got);
     if (error != 0) {
-      throw EExtFileStreamError(
-          FormatText(_("Error reading from \"%s\""), {QFileInfo(fileName).absoluteFilePath()}) + u' ' +
-              SysErrorMessage(error),
-          error);
+      throw EExtFileStreamError(FormatText(_("Error reading from \"%s\""), {QFileInfo(fileName).absoluteFilePath()}) +
+                                    u' ' + SysErrorMessage(error),
+                                error);
     }
     data.resize(static_cast<qsizetype>(used + got));
     if (used + got < capacity && got < 4096)
@@ -365,8 +363,7 @@ QByteArray ReadWholeFile(const QString& fileName, std::int64_t maxSize)
 // ---------------------------------------------------------------------------
 // Copying
 
-void CopyFileWithTimestamp(const QString& source, const QString& destination, int attributes,
-                           std::size_t bufferSize)
+void CopyFileWithTimestamp(const QString& source, const QString& destination, int attributes, std::size_t bufferSize)
 {
   if (source.compare(destination, Qt::CaseInsensitive) == 0)
     return;
@@ -474,7 +471,7 @@ bool GetFileTimestamps(const QString& fileName, TFileTimestamps& stamps)
   stamps.LastWriteTime = UnixTimeToFileTime(stx.stx_mtime.tv_sec, stx.stx_mtime.tv_nsec);
   stamps.LastAccessTime = UnixTimeToFileTime(stx.stx_atime.tv_sec, stx.stx_atime.tv_nsec);
   stamps.CreationTime = (stx.stx_mask & STATX_BTIME) ? UnixTimeToFileTime(stx.stx_btime.tv_sec, stx.stx_btime.tv_nsec)
-                                                      : stamps.LastWriteTime;
+                                                     : stamps.LastWriteTime;
   return true;
 }
 
@@ -780,8 +777,8 @@ QString FormatText(const QString& pattern, const QVariantList& args)
     case u'x': {
       if (!ArgAsInteger(arg, integer, wide))
         throw fail();
-      const std::uint64_t bits = wide ? static_cast<std::uint64_t>(integer)
-                                      : static_cast<std::uint32_t>(static_cast<std::int32_t>(integer));
+      const std::uint64_t bits =
+          wide ? static_cast<std::uint64_t>(integer) : static_cast<std::uint32_t>(static_cast<std::int32_t>(integer));
       text = QString::number(bits, 16).toUpper();
       if (precision > 0 && text.size() < precision)
         text = QString(precision - text.size(), u'0') + text;

@@ -19,8 +19,7 @@ namespace ardanto {
 // A file stream error with the system error code (errno).
 class EExtFileStreamError : public EArdantoError {
 public:
-  EExtFileStreamError(QString message, int errorCode)
-    : EArdantoError(std::move(message)), FErrorCode(errorCode) {}
+  EExtFileStreamError(QString message, int errorCode) : EArdantoError(std::move(message)), FErrorCode(errorCode) {}
   int ErrorCode() const noexcept { return FErrorCode; }
 
 private:
@@ -95,8 +94,7 @@ QByteArray ReadWholeFile(const QString& fileName, std::int64_t maxSize = std::in
 // Copies one file with its last-write time and attributes (attributes < 0:
 // the source's own). The copy goes to a temporary name and replaces the
 // destination only when complete. Raises ECopyError.
-void CopyFileWithTimestamp(const QString& source, const QString& destination, int attributes,
-                           std::size_t bufferSize);
+void CopyFileWithTimestamp(const QString& source, const QString& destination, int attributes, std::size_t bufferSize);
 
 // Sets the time stamps of a file. Creation time cannot be set on Linux and is
 // left alone; with allThree the last-access time is set too. Returns errno.

@@ -29,14 +29,19 @@ constexpr HRESULT E_DEVICE_BUSY = static_cast<HRESULT>(0x800700AAu);          //
 constexpr HRESULT E_DEVICE_NOT_CONNECTED = static_cast<HRESULT>(0x8007048Fu); // gone, or closed
 constexpr HRESULT E_DEVICE_IO = static_cast<HRESULT>(0x8007045Du);            // transfer failed
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr)
+{
+  return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr)
+{
+  return hr < 0;
+}
 
 // A system error (errno value) as a result code.
 constexpr HRESULT HResultFromErrno(int error)
 {
-  return error == 0 ? S_OK
-                    : static_cast<HRESULT>(0x80070000u | (static_cast<std::uint32_t>(error) & 0xFFFFu));
+  return error == 0 ? S_OK : static_cast<HRESULT>(0x80070000u | (static_cast<std::uint32_t>(error) & 0xFFFFu));
 }
 
 // errno value to the code a device reports. EIO, EFAULT and EUSERS would

@@ -87,8 +87,7 @@ qsizetype FindKey(const QStringList& lines, const QString& key)
 // Integer text: decimal, "$" hexadecimal, or "0x" hexadecimal when more than
 // two characters. Hexadecimal values fill the type's bits as they stand, so
 // "$FFFFFFFF" reads as -1 in 32 bits.
-template <typename T>
-bool ParseIniInteger(const QString& text, T& value)
+template <typename T> bool ParseIniInteger(const QString& text, T& value)
 {
   using U = std::make_unsigned_t<T>;
   QStringView s(text);
@@ -110,8 +109,8 @@ bool ParseIniInteger(const QString& text, T& value)
   if (s.isEmpty())
     return false;
   const unsigned base = hex ? 16 : 10;
-  const U limit = hex ? std::numeric_limits<U>::max()
-                      : static_cast<U>(std::numeric_limits<T>::max()) + (negative ? 1u : 0u);
+  const U limit =
+      hex ? std::numeric_limits<U>::max() : static_cast<U>(std::numeric_limits<T>::max()) + (negative ? 1u : 0u);
   U magnitude = 0;
   for (const QChar c : s) {
     int digit = -1;
@@ -463,8 +462,8 @@ bool ReadBoolFromIni(const QString& fileName, const QString& section, const QStr
   return ini.ReadBool(section, key, defaultValue);
 }
 
-void LoadHistory(const QString& fileName, const QString& section, const QString& prefix, bool decode,
-                 int count, QStringList& list)
+void LoadHistory(const QString& fileName, const QString& section, const QString& prefix, bool decode, int count,
+                 QStringList& list)
 {
   const TUnicodeIniFile ini = TUnicodeIniFile::CreateForRead(fileName);
   if (!ini.SectionExists(section))

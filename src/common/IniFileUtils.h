@@ -60,9 +60,9 @@ public:
 
   bool SectionExists(const QString& section) const;
   bool ValueExists(const QString& section, const QString& key) const;
-  QStringList ReadSection(const QString& section) const;        // keys, in order
-  QStringList ReadSections() const;                             // section names, in order
-  QStringList ReadSectionValues(const QString& section) const;  // lines, in order
+  QStringList ReadSection(const QString& section) const;       // keys, in order
+  QStringList ReadSections() const;                            // section names, in order
+  QStringList ReadSectionValues(const QString& section) const; // lines, in order
 
   void EraseSection(const QString& section);
   void DeleteKey(const QString& section, const QString& key);
@@ -111,8 +111,8 @@ bool ReadBoolFromIni(const QString& fileName, const QString& section, const QStr
 
 // History lists of input fields, kept as prefix0, prefix1, ... in a section of
 // their own. With decode, "#" in a stored entry stands for a double quote.
-void LoadHistory(const QString& fileName, const QString& section, const QString& prefix, bool decode,
-                 int count, QStringList& list);
+void LoadHistory(const QString& fileName, const QString& section, const QString& prefix, bool decode, int count,
+                 QStringList& list);
 // Writes at most 50 entries and saves the file at once in the encoding it was
 // read with. Raises EWriteFileStreamError when the file cannot be written.
 void SaveHistory(const QString& fileName, const QString& section, const QString& prefix, bool encode,

@@ -16,8 +16,8 @@
 
 #include <mutex>
 #include <pwd.h>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 namespace ardanto {
 

@@ -35,18 +35,17 @@ struct TLanguageEntry {
 };
 
 constexpr std::array<TLanguageEntry, 84> kLanguages{{
-  {1, "ar"},   {2, "bg"},   {3, "ca"},   {4, "zh"},   {5, "cs"},   {6, "da"},   {7, "de"},
-  {8, "el"},   {9, "en"},   {10, "es"},  {11, "fi"},  {12, "fr"},  {14, "hu"},  {15, "is"},
-  {16, "it"},  {17, "ja"},  {18, "ko"},  {19, "nl"},  {20, "no"},  {21, "pl"},  {22, "pt"},
-  {23, "rm"},  {24, "ro"},  {25, "ru"},  {26, "hr"},  {27, "sk"},  {28, "sq"},  {29, "sv"},
-  {30, "th"},  {31, "tr"},  {32, "ur"},  {33, "id"},  {34, "uk"},  {35, "be"},  {36, "sl"},
-  {37, "et"},  {38, "lv"},  {39, "lt"},  {41, "fa"},  {42, "vi"},  {43, "hy"},  {47, "mk"},
-  {48, "st"},  {51, "ve"},  {52, "xh"},  {53, "zu"},  {54, "af"},  {55, "ka"},  {56, "fo"},
-  {57, "hi"},  {58, "mt"},  {59, "se"},  {60, "ga"},  {63, "kk"},  {64, "ky"},  {65, "sw"},
-  {66, "tk"},  {67, "uz"},  {68, "tt"},  {70, "pa"},  {72, "or"},  {73, "ta"},  {79, "sa"},
-  {80, "mn"},  {81, "bo"},  {82, "cy"},  {84, "lo"},  {86, "gl"},  {97, "ne"},  {98, "fy"},
-  {99, "ps"},  {106, "yo"}, {110, "lb"}, {114, "om"}, {119, "so"}, {120, "ii"}, {128, "ug"},
-  {129, "mi"}, {131, "co"}, {136, "wo"}, {145, "gd"}, {146, "ku"}, {0, nullptr}, {0, nullptr},
+    {1, "ar"},   {2, "bg"},   {3, "ca"},    {4, "zh"},    {5, "cs"},   {6, "da"},   {7, "de"},   {8, "el"},
+    {9, "en"},   {10, "es"},  {11, "fi"},   {12, "fr"},   {14, "hu"},  {15, "is"},  {16, "it"},  {17, "ja"},
+    {18, "ko"},  {19, "nl"},  {20, "no"},   {21, "pl"},   {22, "pt"},  {23, "rm"},  {24, "ro"},  {25, "ru"},
+    {26, "hr"},  {27, "sk"},  {28, "sq"},   {29, "sv"},   {30, "th"},  {31, "tr"},  {32, "ur"},  {33, "id"},
+    {34, "uk"},  {35, "be"},  {36, "sl"},   {37, "et"},   {38, "lv"},  {39, "lt"},  {41, "fa"},  {42, "vi"},
+    {43, "hy"},  {47, "mk"},  {48, "st"},   {51, "ve"},   {52, "xh"},  {53, "zu"},  {54, "af"},  {55, "ka"},
+    {56, "fo"},  {57, "hi"},  {58, "mt"},   {59, "se"},   {60, "ga"},  {63, "kk"},  {64, "ky"},  {65, "sw"},
+    {66, "tk"},  {67, "uz"},  {68, "tt"},   {70, "pa"},   {72, "or"},  {73, "ta"},  {79, "sa"},  {80, "mn"},
+    {81, "bo"},  {82, "cy"},  {84, "lo"},   {86, "gl"},   {97, "ne"},  {98, "fy"},  {99, "ps"},  {106, "yo"},
+    {110, "lb"}, {114, "om"}, {119, "so"},  {120, "ii"},  {128, "ug"}, {129, "mi"}, {131, "co"}, {136, "wo"},
+    {145, "gd"}, {146, "ku"}, {0, nullptr}, {0, nullptr},
 }};
 
 QMutex gMutex;
@@ -62,8 +61,7 @@ TProgramPaths DefaultProgramPaths()
   const QFileInfo info(exe);
   paths.ProgramFolder = SetDirName(info.absolutePath());
   paths.ProgramName = info.completeBaseName();
-  paths.ConfigFolder =
-      SetDirName(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+  paths.ConfigFolder = SetDirName(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
   return paths;
 }
 
@@ -107,7 +105,7 @@ QString SystemLanguageCode()
     QString value = QString::fromLocal8Bit(qgetenv(name));
     if (value.isEmpty())
       continue;
-    value = value.section(u':', 0, 0);          // LANGUAGE is a list
+    value = value.section(u':', 0, 0); // LANGUAGE is a list
     value = value.section(u'.', 0, 0).section(u'@', 0, 0).section(u'_', 0, 0).toLower();
     if (value == u"c"_s || value == u"posix"_s)
       return u"en"_s;
@@ -172,8 +170,8 @@ QString TranslateText(const char* domain, const char* msgid)
   return QString::fromUtf8(dgettext(domain, msgid));
 }
 
-TLanguageSelection SelectLanguage(const QString& folder, const QString& fileName,
-                                  const QStringList& textDomains, const QStringList& arguments)
+TLanguageSelection SelectLanguage(const QString& folder, const QString& fileName, const QStringList& textDomains,
+                                  const QStringList& arguments)
 {
   const TProgramPaths paths = CurrentProgramPaths();
   TLanguageSelection selection;

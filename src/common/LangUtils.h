@@ -24,9 +24,9 @@ QString SystemLanguageCode();
 QString LocaleDirectory();
 
 struct TLanguageSelection {
-  QString LanguageCode;   // the active language
-  QString ConfigFile;     // full name of the shared configuration file
-  bool Portable = false;  // option "portable" was given
+  QString LanguageCode;  // the active language
+  QString ConfigFile;    // full name of the shared configuration file
+  bool Portable = false; // option "portable" was given
 };
 
 // Locates the shared configuration file (Ardanto.cfg), reads the language from
@@ -35,8 +35,8 @@ struct TLanguageSelection {
 // folder: absolute, or relative to the user's configuration folder.
 // fileName: the configuration file's name; empty means "<program name>.cfg".
 // arguments: the program's command line without the program itself.
-TLanguageSelection SelectLanguage(const QString& folder, const QString& fileName,
-                                  const QStringList& textDomains, const QStringList& arguments);
+TLanguageSelection SelectLanguage(const QString& folder, const QString& fileName, const QStringList& textDomains,
+                                  const QStringList& arguments);
 
 // Registers a text domain and makes code the language of every catalogue.
 void ActivateLanguage(const QString& code, const QStringList& textDomains = {});
@@ -47,9 +47,9 @@ QString CurrentLanguage();
 // Process-wide facts SelectLanguage needs; the programs set them at start-up
 // and tests point them at temporary folders.
 struct TProgramPaths {
-  QString ProgramFolder;  // folder of the running program, with trailing "/"
-  QString ProgramName;    // file name without folder and extension
-  QString ConfigFolder;   // the user's configuration folder, with trailing "/"
+  QString ProgramFolder; // folder of the running program, with trailing "/"
+  QString ProgramName;   // file name without folder and extension
+  QString ConfigFolder;  // the user's configuration folder, with trailing "/"
 };
 TProgramPaths CurrentProgramPaths();
 void SetProgramPaths(const TProgramPaths& paths);

@@ -370,8 +370,8 @@ QString DriveOf(const QString& destination)
 {
   if (destination.isEmpty())
     return QString();
-  const auto volume = VolumePathLabel(destination) ? VolumeWithLabel(*VolumePathLabel(destination))
-                                                   : VolumeOfPath(destination);
+  const auto volume =
+      VolumePathLabel(destination) ? VolumeWithLabel(*VolumePathLabel(destination)) : VolumeOfPath(destination);
   return volume ? volume->RootPath : QString();
 }
 

@@ -98,10 +98,10 @@ bool IsBelow(const QString& path, const QString& root)
 
 bool IsNetworkFileSystem(const QString& fileSystemType)
 {
-  static const QStringList types{u"nfs"_s,       u"nfs4"_s,      u"cifs"_s,       u"smb3"_s,        u"smbfs"_s,
-                                 u"ncpfs"_s,     u"afs"_s,       u"ceph"_s,       u"glusterfs"_s,   u"9p"_s,
-                                 u"lustre"_s,    u"gpfs"_s,      u"beegfs"_s,     u"davfs"_s,       u"fuse.sshfs"_s,
-                                 u"fuse.davfs"_s, u"fuse.rclone"_s, u"fuse.s3fs"_s, u"fuse.gvfsd-fuse"_s};
+  static const QStringList types{
+      u"nfs"_s,        u"nfs4"_s,       u"cifs"_s,        u"smb3"_s,      u"smbfs"_s,          u"ncpfs"_s,  u"afs"_s,
+      u"ceph"_s,       u"glusterfs"_s,  u"9p"_s,          u"lustre"_s,    u"gpfs"_s,           u"beegfs"_s, u"davfs"_s,
+      u"fuse.sshfs"_s, u"fuse.davfs"_s, u"fuse.rclone"_s, u"fuse.s3fs"_s, u"fuse.gvfsd-fuse"_s};
   return types.contains(fileSystemType.toLower());
 }
 
@@ -198,7 +198,8 @@ TVolumeResult ResolveVolumePath(QString& path, QString& label, const TVolumeProm
       label = name;
       return vrResolved;
     }
-    if (!prompt || !prompt(FormatText(_("Volume %s not found!\r\nPlease insert medium!"), {QString(u'"' + name + u'"')})))
+    if (!prompt ||
+        !prompt(FormatText(_("Volume %s not found!\r\nPlease insert medium!"), {QString(u'"' + name + u'"')})))
       return vrNotFound;
   }
 }

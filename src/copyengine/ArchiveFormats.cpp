@@ -74,8 +74,8 @@ QByteArray GZipHeader(std::uint32_t unixTime, const TEncodedName& name)
   out.U32(unixTime);
   out.U8(0);
   out.U8(name.Utf8 ? kGZipNameUtf8 : kGZipNameLatin1);
-  out.U16(20);      // extra field length
-  out.U8(1).U8(0);  // subfield: both sizes
+  out.U16(20);     // extra field length
+  out.U8(1).U8(0); // subfield: both sizes
   out.U16(16);
   out.U64(0).U64(0); // filled in when the data are complete
   if (hasName)

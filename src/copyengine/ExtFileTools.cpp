@@ -156,10 +156,7 @@ private:
 // TCopyThread
 
 TCopyThread::TCopyThread(TConstruct, const TFileData& ASource, const QString& ADestName, TThreadPriority APriority)
-  : SourceName(ASource.FullPath),
-    DestName(ADestName),
-    DestNameXL(ToLongPath(ADestName)),
-    SourceFileData(ASource),
+  : SourceName(ASource.FullPath), DestName(ADestName), DestNameXL(ToLongPath(ADestName)), SourceFileData(ASource),
     iSource(ASource.StreamData.FileStream),
     FBufSize(ASource.StreamData.BufferSize != 0 ? ASource.StreamData.BufferSize : kMinCopyBufferSize),
     FPriority(APriority)
@@ -171,8 +168,7 @@ TCopyThread::TCopyThread(TConstruct, const TFileData& ASource, const QString& AD
   FBuffer.reset(new (std::nothrow) unsigned char[FBufSize]);
 }
 
-TCopyThread::TCopyThread(const TFileData& ASource, const QString& ADestName, bool ASuspend,
-                         TThreadPriority APriority)
+TCopyThread::TCopyThread(const TFileData& ASource, const QString& ADestName, bool ASuspend, TThreadPriority APriority)
   : TCopyThread(TConstruct{}, ASource, ADestName, APriority)
 {
   StartUnlessSuspended(ASuspend);
@@ -543,8 +539,7 @@ TGZipThread::TGZipThread(TConstruct, const TFileData& ASource, const QString& AD
   FDeflateMemory.reset(new (std::nothrow) unsigned char[kDeflateMemorySize]);
 }
 
-TGZipThread::TGZipThread(const TFileData& ASource, const QString& ADestName, bool ASuspend,
-                         TThreadPriority APriority)
+TGZipThread::TGZipThread(const TFileData& ASource, const QString& ADestName, bool ASuspend, TThreadPriority APriority)
   : TGZipThread(TConstruct{}, ASource, ADestName, APriority)
 {
   StartUnlessSuspended(ASuspend);

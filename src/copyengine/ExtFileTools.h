@@ -76,15 +76,15 @@ constexpr int etGZip = 0x2000;
 constexpr int etZip = 0x4000;
 
 // Result codes (without the job kind).
-constexpr int ceZipStructure = 5;     // zip headers, directory or end records not written
-constexpr int ceUnexpected = 256;     // a failure none of the others describes
-constexpr int ceCreateDest = 257;     // destination not created
-constexpr int ceReadSource = 260;     // source read failed or delivered a different size
-constexpr int ceWriteDest = 261;      // destination write or compressor failed
-constexpr int ceResetAttr = 262;      // attributes of an existing destination not reset
-constexpr int ceDestFull = 263;       // destination full
-constexpr int ceSetAttr = 518;        // attributes not set
-constexpr int ceSetTimeStamp = 527;   // time stamps not set
+constexpr int ceZipStructure = 5;   // zip headers, directory or end records not written
+constexpr int ceUnexpected = 256;   // a failure none of the others describes
+constexpr int ceCreateDest = 257;   // destination not created
+constexpr int ceReadSource = 260;   // source read failed or delivered a different size
+constexpr int ceWriteDest = 261;    // destination write or compressor failed
+constexpr int ceResetAttr = 262;    // attributes of an existing destination not reset
+constexpr int ceDestFull = 263;     // destination full
+constexpr int ceSetAttr = 518;      // attributes not set
+constexpr int ceSetTimeStamp = 527; // time stamps not set
 
 // Transfer size used when the source recommends none.
 constexpr std::uint32_t kMinCopyBufferSize = 64 * 1024;
@@ -97,8 +97,7 @@ enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest,
 class TCopyThread {
 public:
   // Created suspended unless ASuspend is false; Start() begins the copy.
-  TCopyThread(const TFileData& ASource, const QString& ADestName, bool ASuspend,
-              TThreadPriority APriority = tpNormal);
+  TCopyThread(const TFileData& ASource, const QString& ADestName, bool ASuspend, TThreadPriority APriority = tpNormal);
   // Waits for the thread to end.
   virtual ~TCopyThread();
   TCopyThread(const TCopyThread&) = delete;
@@ -210,8 +209,7 @@ private:
 // Writes the destination as a gzip file holding one deflated file.
 class TGZipThread : public TCopyThread {
 public:
-  TGZipThread(const TFileData& ASource, const QString& ADestName, bool ASuspend,
-              TThreadPriority APriority = tpNormal);
+  TGZipThread(const TFileData& ASource, const QString& ADestName, bool ASuspend, TThreadPriority APriority = tpNormal);
   ~TGZipThread() override;
 
 protected:
@@ -223,7 +221,7 @@ protected:
   // Deflates the whole source into dest; the caller checks the size.
   int CompressData(TWriteFileStream& dest);
 
-  QString FName; // the name stored inside the gzip or zip file
+  QString FName;                                   // the name stored inside the gzip or zip file
   std::unique_ptr<unsigned char[]> FDeflateMemory; // deflate output and zlib's state
 };
 

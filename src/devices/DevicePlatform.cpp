@@ -95,20 +95,17 @@ HRESULT TListedDeviceManager::TwoCallText(const QString& deviceID, TDeviceText w
   return S_OK;
 }
 
-HRESULT TListedDeviceManager::GetDeviceFriendlyName(const QString& deviceID, char16_t* buffer,
-                                                    std::uint32_t& length)
+HRESULT TListedDeviceManager::GetDeviceFriendlyName(const QString& deviceID, char16_t* buffer, std::uint32_t& length)
 {
   return TwoCallText(deviceID, dtFriendlyName, buffer, length);
 }
 
-HRESULT TListedDeviceManager::GetDeviceManufacturer(const QString& deviceID, char16_t* buffer,
-                                                    std::uint32_t& length)
+HRESULT TListedDeviceManager::GetDeviceManufacturer(const QString& deviceID, char16_t* buffer, std::uint32_t& length)
 {
   return TwoCallText(deviceID, dtManufacturer, buffer, length);
 }
 
-HRESULT TListedDeviceManager::GetDeviceDescription(const QString& deviceID, char16_t* buffer,
-                                                   std::uint32_t& length)
+HRESULT TListedDeviceManager::GetDeviceDescription(const QString& deviceID, char16_t* buffer, std::uint32_t& length)
 {
   return TwoCallText(deviceID, dtDescription, buffer, length);
 }

@@ -233,8 +233,7 @@ TPortableDeviceObject* TPortableDeviceContent::GetObjectByID(const QString& AObj
   int best = -1;
   const auto range = FIDIndex.equal_range(IDHash(AObjectID));
   for (auto it = range.first; it != range.second; ++it)
-    if ((best < 0 || it->second < best) &&
-        At(it->second).FObjectID.compare(AObjectID, Qt::CaseInsensitive) == 0)
+    if ((best < 0 || it->second < best) && At(it->second).FObjectID.compare(AObjectID, Qt::CaseInsensitive) == 0)
       best = it->second;
   return GetObject(best);
 }
@@ -512,7 +511,7 @@ std::int64_t TPortableDeviceObject::Size() const
   TPropVariant value;
   if (SUCCEEDED(GetProperty(pkSize, value)) && value.vt == vtUInt64)
     return static_cast<std::int64_t>(
-      std::min<std::uint64_t>(value.UIntVal, static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())));
+        std::min<std::uint64_t>(value.UIntVal, static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())));
   return 0;
 }
 

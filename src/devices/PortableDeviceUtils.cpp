@@ -63,7 +63,8 @@ void TPortableDeviceManager::Refresh()
 
   FDeviceCount = 0;
   std::uint32_t count = 0;
-  OleCheck(pDeviceManager->GetDevices(nullptr, count), u"TPortableDeviceManager.Refresh:IPortableDeviceManager.GetDevices"_s);
+  OleCheck(pDeviceManager->GetDevices(nullptr, count),
+           u"TPortableDeviceManager.Refresh:IPortableDeviceManager.GetDevices"_s);
   std::vector<QString> ids(count);
   if (count > 0) {
     OleCheck(pDeviceManager->GetDevices(ids.data(), count),
@@ -315,8 +316,8 @@ QString PowerSourceToString(std::uint32_t value)
 
 QString DeviceTypeToString(std::uint32_t value)
 {
-  static const char16_t* const kNames[] = {u"Generic", u"Camera", u"Media Player", u"Phone", u"Video",
-                                            u"Personal Information Manager", u"Audio Recorder"};
+  static const char16_t* const kNames[] = {
+      u"Generic", u"Camera", u"Media Player", u"Phone", u"Video", u"Personal Information Manager", u"Audio Recorder"};
   if (value >= std::size(kNames))
     return {};
   return QString::fromUtf16(kNames[value]);

@@ -261,8 +261,7 @@ public:
 
 private:
   friend class TPortableDeviceObject;
-  int AddObject(const QString& id, int parentIndex, bool& listed,
-                std::unique_ptr<IPlatformObjectEnum>& children);
+  int AddObject(const QString& id, int parentIndex, bool& listed, std::unique_ptr<IPlatformObjectEnum>& children);
   void BuildIDIndex() const;
   TPortableDeviceObject& At(int index) const;
   void Clear();

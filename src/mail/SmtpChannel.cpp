@@ -63,7 +63,7 @@ std::string Utf8Path(const QString& fileName)
 class TCertificateRejecter : public Poco::Net::RejectCertificateHandler {
 public:
   explicit TCertificateRejecter(std::shared_ptr<std::string> reason)
-      : RejectCertificateHandler(false), FReason(std::move(reason))
+    : RejectCertificateHandler(false), FReason(std::move(reason))
   {
   }
   void onInvalidCertificate(const void*, Poco::Net::VerificationErrorArgs& args) override
@@ -196,7 +196,7 @@ bool TlsUsable(QString& reason)
 }
 
 TSmtpChannel::TSmtpChannel(TSmtpLog& log, int connectTimeoutMs, int readTimeoutMs)
-    : FLog(log), FConnectTimeout(connectTimeoutMs), FReadTimeout(readTimeoutMs)
+  : FLog(log), FConnectTimeout(connectTimeoutMs), FReadTimeout(readTimeoutMs)
 {
 }
 

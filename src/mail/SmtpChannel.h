@@ -30,7 +30,7 @@ public:
 class TDeadline {
 public:
   explicit TDeadline(int milliseconds)
-      : FEnd(std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds))
+    : FEnd(std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds))
   {
   }
   // Milliseconds left, never below zero.

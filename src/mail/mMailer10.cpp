@@ -155,7 +155,7 @@ private:
 class TSmtpDataBuf : public std::streambuf {
 public:
   TSmtpDataBuf(mail::TSmtpChannel& channel, std::function<void(std::int64_t)> progress)
-      : FChannel(channel), FProgress(std::move(progress)), FBuffer(kDataChunk)
+    : FChannel(channel), FProgress(std::move(progress)), FBuffer(kDataChunk)
   {
     setp(FBuffer.data(), FBuffer.data() + FBuffer.size());
   }
@@ -272,8 +272,8 @@ TmMailer::TmMailer(QObject* AOwner) : TmMailer(AOwner, QString(), QString(), QSt
 
 TmMailer::TmMailer(QObject* AOwner, const QString& Path, const QString& Root, const QString& Cert, const QString& Key,
                    const QString& Pwd)
-    : QObject(AOwner), FHeloName(u"Test"_s), FLogname(QDir::tempPath() + u"/SmtpLog.txt"_s),
-      FLog(std::make_unique<mail::TSmtpLog>())
+  : QObject(AOwner), FHeloName(u"Test"_s), FLogname(QDir::tempPath() + u"/SmtpLog.txt"_s),
+    FLog(std::make_unique<mail::TSmtpLog>())
 {
   Poco::Net::initializeSSL();
   const auto inFolder = [&Path](const QString& name) { return name.isEmpty() ? QString() : Path + name; };

@@ -33,9 +33,9 @@ bool SystemUsesDarkMode()
 {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (bus.isConnected()) {
-    QDBusMessage call = QDBusMessage::createMethodCall(u"org.freedesktop.portal.Desktop"_s,
-                                                       u"/org/freedesktop/portal/desktop"_s,
-                                                       u"org.freedesktop.portal.Settings"_s, u"Read"_s);
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(u"org.freedesktop.portal.Desktop"_s, u"/org/freedesktop/portal/desktop"_s,
+                                       u"org.freedesktop.portal.Settings"_s, u"Read"_s);
     call << u"org.freedesktop.appearance"_s << u"color-scheme"_s;
     const QDBusMessage reply = bus.call(call, QDBus::Block, 1000);
     if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {

@@ -103,8 +103,9 @@ int CreateDesktopShortcut(const TDesktopShortcut& shortcut)
   const QString gio = QStandardPaths::findExecutable(u"gio"_s);
   if (!gio.isEmpty()) {
     const QString checksum = QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
-    for (const QStringList& args : {QStringList{u"set"_s, shortcut.FileName, u"metadata::trusted"_s, u"true"_s},
-                                    QStringList{u"set"_s, shortcut.FileName, u"metadata::xfce-exe-checksum"_s, checksum}}) {
+    for (const QStringList& args :
+         {QStringList{u"set"_s, shortcut.FileName, u"metadata::trusted"_s, u"true"_s},
+          QStringList{u"set"_s, shortcut.FileName, u"metadata::xfce-exe-checksum"_s, checksum}}) {
       QProcess process;
       process.start(gio, args);
       if (process.waitForStarted(3000))

@@ -16,13 +16,13 @@ QString QuoteExecArgument(const QString& argument);
 QString EscapeDesktopValue(const QString& value);
 
 struct TDesktopShortcut {
-  QString FileName;     // full name of the .desktop file
-  QString Name;         // shown under the icon
-  QString Comment;      // the description
-  QString Program;      // absolute path of the program
+  QString FileName; // full name of the .desktop file
+  QString Name;     // shown under the icon
+  QString Comment;  // the description
+  QString Program;  // absolute path of the program
   QStringList Arguments;
   QString WorkingFolder;
-  QString Icon;         // icon name or absolute path
+  QString Icon; // icon name or absolute path
 };
 
 // The text of the .desktop file.

@@ -36,8 +36,8 @@ bool IsUsbNode(const QString& node, int depth)
 
 bool IsUsbBlockDevice(dev_t device, const QString& sysRoot)
 {
-  const QString link = sysRoot + u"/sys/dev/block/"_s + QString::number(major(device)) + u':' +
-                       QString::number(minor(device));
+  const QString link =
+      sysRoot + u"/sys/dev/block/"_s + QString::number(major(device)) + u':' + QString::number(minor(device));
   // The link resolves to the device's place in the bus tree, e.g.
   // /sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host4/.../block/sdb/sdb1
   const QString resolved = QFileInfo(link).canonicalFilePath();

@@ -28,7 +28,7 @@ struct TRunProgress {
   int FilesTotal = 0;
   std::int64_t BytesDone = 0; // of the files finished; CurrentDone has the current one's part
   std::int64_t BytesTotal = 0;
-  QString CurrentFile;        // the file being copied; empty between copies
+  QString CurrentFile; // the file being copied; empty between copies
   std::int64_t CurrentDone = 0;
   std::int64_t CurrentSize = 0;
   double BytesPerSecond = 0; // of the copies so far; 0 until known
@@ -37,10 +37,10 @@ struct TRunProgress {
 
 // What a run did, for the closing line and the caller.
 struct TRunSummary {
-  int Copied = 0;  // new files
-  int Updated = 0; // files that replaced an older copy
-  int Skipped = 0; // left alone by the overwrite rule
-  int Failed = 0;  // files and folders that could not be read or written
+  int Copied = 0;         // new files
+  int Updated = 0;        // files that replaced an older copy
+  int Skipped = 0;        // left alone by the overwrite rule
+  int Failed = 0;         // files and folders that could not be read or written
   std::int64_t Bytes = 0; // read from the device by successful copies
   std::int64_t Milliseconds = 0;
   bool Cancelled = false;
@@ -127,7 +127,7 @@ private:
   std::chrono::steady_clock::time_point FLastEvents;
   std::chrono::steady_clock::time_point FStart;
   std::chrono::steady_clock::duration FCopyTime{};
-  std::int64_t FCopiedBytes = 0; // of finished copies, for the rate
+  std::int64_t FCopiedBytes = 0;     // of finished copies, for the rate
   std::int64_t FRunStartSeconds = 0; // wall clock: older temporaries are stale
   bool FStop = false;
   bool FOpenFilesKnown = false;

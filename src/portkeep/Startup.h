@@ -10,7 +10,7 @@
 namespace portkeep {
 
 struct TCommandLine {
-  QString TaskName;      // full name of the task file, empty for none
+  QString TaskName; // full name of the task file, empty for none
   bool ForceTask = false;
   bool CloseProg = false;
   bool UseDarkMode = false;

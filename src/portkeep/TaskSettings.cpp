@@ -183,8 +183,7 @@ TTaskSettings ReadTaskFile(const QString& fileName, const TTaskSettings& current
   if (!info.isFile())
     throw ardanto::EArdantoError(ardanto::FormatText(_("\"%s\" is not a file"), {fileName}));
   if (info.size() > kMaxTaskFileSize)
-    throw ardanto::EArdantoError(
-        ardanto::FormatText(_("\"%s\" is too large for a backup task file"), {fileName}));
+    throw ardanto::EArdantoError(ardanto::FormatText(_("\"%s\" is too large for a backup task file"), {fileName}));
   const TUnicodeIniFile ini = TUnicodeIniFile::CreateForRead(fileName);
   if (!ini.SectionExists(kConfig) && !ini.SectionExists(kFileFilter) && !ini.SectionExists(u"TimeSlot"_s) &&
       !ini.SectionExists(kDirectories))
@@ -208,8 +207,7 @@ TTaskSettings ReadTaskFile(const QString& fileName, const TTaskSettings& current
   }
   if (notes != nullptr && i < count) {
     if (i < limit)
-      notes->append(ardanto::FormatText(_("The task file names %d directories, but has only %d entries."),
-                                        {count, i}));
+      notes->append(ardanto::FormatText(_("The task file names %d directories, but has only %d entries."), {count, i}));
     else
       notes->append(ardanto::FormatText(_("The task file names %d directories; only the first %d are read."),
                                         {count, kMaxTaskDirs}));

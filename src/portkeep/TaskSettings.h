@@ -55,7 +55,7 @@ struct TTaskSettings {
 
 // Window position and histories: what the settings file holds beyond a task.
 struct TProgramSettings {
-  int Top = -1;  // -1: the designed position
+  int Top = -1; // -1: the designed position
   int Left = -1;
   QStringList DestinationHistory;
 };
@@ -107,8 +107,7 @@ public:
   // "Save changed task to ...?"; save writes the task and returns whether it
   // was written. A task that could not be saved counts as cancelled: going
   // on would lose the edits.
-  int AskSaveChanged(const std::function<TSaveAnswer(const QString& question)>& ask,
-                     const std::function<bool()>& save);
+  int AskSaveChanged(const std::function<TSaveAnswer(const QString& question)>& ask, const std::function<bool()>& save);
 
 private:
   QString FTaskName;

@@ -153,9 +153,9 @@ platform::TDesktopShortcut TaskShortcut(const QString& taskName, const QString& 
 
 QString ShortcutQuestion(const platform::TDesktopShortcut& shortcut, const QString& taskName, bool exists)
 {
-  const QString question = exists ? FormatText(_("Replace existing desktop shortcut \"%s\"?"), {shortcut.Name})
-                                  : FormatText(_("Create desktop shortcut for \"%s\"?"),
-                                               {DelExt(ExtractFileName(taskName))});
+  const QString question =
+      exists ? FormatText(_("Replace existing desktop shortcut \"%s\"?"), {shortcut.Name})
+             : FormatText(_("Create desktop shortcut for \"%s\"?"), {DelExt(ExtractFileName(taskName))});
   return _("Backup files from a portable device") + u"\r\n"_s + question;
 }
 

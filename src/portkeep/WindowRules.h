@@ -39,7 +39,7 @@ struct TTimeSlotFields {
   QDate From;     // the from field as a date
   QTime FromTime; // the from field as a time ("Today from")
   QDate To;
-  int Days = 7;   // 1 to 9999
+  int Days = 7; // 1 to 9999
 };
 TTimeSlotFields TimeSlotFields(const TTimePeriod& period);
 // Mode and TmRef stay as they are.
@@ -64,8 +64,7 @@ QList<int> MergeSelectionOrder(const QList<int>& order, const QList<int>& select
 ardanto::platform::TDesktopShortcut TaskShortcut(const QString& taskName, const QString& program,
                                                  const QString& jobFolder, const QString& desktopFolder);
 // What the user is asked before the shortcut is written.
-QString ShortcutQuestion(const ardanto::platform::TDesktopShortcut& shortcut, const QString& taskName,
-                         bool exists);
+QString ShortcutQuestion(const ardanto::platform::TDesktopShortcut& shortcut, const QString& taskName, bool exists);
 
 // The file list: entries sort by their raw values, never by the text shown.
 struct TFileEntry {

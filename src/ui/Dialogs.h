@@ -33,10 +33,10 @@ struct TQuestion {
   TMessageKind Kind = TMessageKind::Question;
   QString Title;
   QString Text;
-  int Buttons = dbOk;             // set of TDialogButton
+  int Buttons = dbOk; // set of TDialogButton
   TDialogButton Default = dbOk;
-  QString CheckText;              // a check box below the text when not empty
-  bool Checked = false;           // in: initial state; out: state on closing
+  QString CheckText;    // a check box below the text when not empty
+  bool Checked = false; // in: initial state; out: state on closing
 };
 
 // Shows the box and returns the button chosen (Cancel or the default's
@@ -57,12 +57,12 @@ QDialogButtonBox* OkCancelButtons(QDialog* dialog);
 bool PromptText(QWidget* parent, const QString& title, const QString& label, QString& value);
 
 struct TFileRequest {
-  bool Save = false;            // save dialog (asks before replacing) or open (file must exist)
+  bool Save = false; // save dialog (asks before replacing) or open (file must exist)
   QString Title;
-  QString Folder;               // where the dialog starts
-  QString FileName;             // proposed file
-  QString Filter;               // "Backup tasks (*.pkj);;all (*)"
-  QString DefaultSuffix;        // added when the user gives none
+  QString Folder;        // where the dialog starts
+  QString FileName;      // proposed file
+  QString Filter;        // "Backup tasks (*.pkj);;all (*)"
+  QString DefaultSuffix; // added when the user gives none
 };
 // The chosen file's full name, or empty when cancelled.
 QString ChooseFile(QWidget* parent, const TFileRequest& request);

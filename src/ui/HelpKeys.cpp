@@ -73,7 +73,8 @@ QString HelpFile(const QString& page)
   for (const QString& folder : {fromEnv, base, QStringLiteral(ARDANTO_INSTALL_HELPDIR)}) {
     if (folder.isEmpty())
       continue;
-    for (const QString& candidate : QStringList{folder + u'/' + CurrentLanguage() + u'/' + name, folder + u'/' + name}) {
+    for (const QString& candidate :
+         QStringList{folder + u'/' + CurrentLanguage() + u'/' + name, folder + u'/' + name}) {
       if (QFileInfo(candidate).isFile())
         return candidate;
     }

@@ -67,9 +67,8 @@ void THistoryComboBox::InsertAtCaret(const QString& text)
 
 bool THistoryComboBox::eventFilter(QObject* watched, QEvent* event)
 {
-  if (watched == lineEdit() &&
-      (event->type() == QEvent::KeyRelease || event->type() == QEvent::FocusOut || event->type() == QEvent::Leave ||
-       event->type() == QEvent::MouseButtonRelease))
+  if (watched == lineEdit() && (event->type() == QEvent::KeyRelease || event->type() == QEvent::FocusOut ||
+                                event->type() == QEvent::Leave || event->type() == QEvent::MouseButtonRelease))
     RememberCaret();
   return QComboBox::eventFilter(watched, event);
 }

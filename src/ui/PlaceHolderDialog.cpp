@@ -23,43 +23,57 @@ namespace {
 
 QStringList DateItems()
 {
-  return {_("Date (e.g. 2010-12-04)"), _("Year and week (e.g. 2009-53)"), _("Short day of the week (e.g. Mon,Tue)"),
-          _("Long day of the week (e.g. Monday)"), _("Number of day of week (Monday = 1)"),
-          _("Day of year (001 .. 365)"), _("Week of year (01 .. 53)"), _("Day of month (01 .. 31)"),
-          _("Week of month (1 .. 6)"), _("Month of year (01 .. 12)"), _("Name of month (e.g. January)"),
-          _("Year (e.g. 2010)"), _("Other")};
+  return {_("Date (e.g. 2010-12-04)"),
+          _("Year and week (e.g. 2009-53)"),
+          _("Short day of the week (e.g. Mon,Tue)"),
+          _("Long day of the week (e.g. Monday)"),
+          _("Number of day of week (Monday = 1)"),
+          _("Day of year (001 .. 365)"),
+          _("Week of year (01 .. 53)"),
+          _("Day of month (01 .. 31)"),
+          _("Week of month (1 .. 6)"),
+          _("Month of year (01 .. 12)"),
+          _("Name of month (e.g. January)"),
+          _("Year (e.g. 2010)"),
+          _("Other")};
 }
 
 QStringList TimeItems()
 {
-  return {_("Time (000000 .. 235959)"), _("Hour (00 .. 23)"), _("Minute (00 .. 59)"), _("Alternating days:"),
-          _("Alternating weeks:"), _("Alternating months:"), _("Alternating versions:"), _("User name"),
-          _("Computer name"), _("Volume name of source"), _("Backup mode"), _("Other")};
+  return {_("Time (000000 .. 235959)"), _("Hour (00 .. 23)"),       _("Minute (00 .. 59)"),     _("Alternating days:"),
+          _("Alternating weeks:"),      _("Alternating months:"),   _("Alternating versions:"), _("User name"),
+          _("Computer name"),           _("Volume name of source"), _("Backup mode"),           _("Other")};
 }
 
 QStringList PathItems()
 {
-  return {_("My Documents"), _("Application data"), _("User profile"), _("Desktop"), _("Favorites"),
-          _("Program files"), _("Ardanto path"), _("User name"), _("Computer name"), _("Other environment variables")};
+  return {_("My Documents"),  _("Application data"),
+          _("User profile"),  _("Desktop"),
+          _("Favorites"),     _("Program files"),
+          _("Ardanto path"),  _("User name"),
+          _("Computer name"), _("Other environment variables")};
 }
 
 QStringList SystemItems()
 {
-  return {_("User application data"), _("User local application data"), _("All users profile"), _("Public files"),
-          _("Program files"), _("Common program files"), _("Program files (x86)"), _("Common program files (x86)"),
+  return {_("User application data"), _("User local application data"),
+          _("All users profile"),     _("Public files"),
+          _("Program files"),         _("Common program files"),
+          _("Program files (x86)"),   _("Common program files (x86)"),
           _("Program data")};
 }
 
 QStringList MailItems()
 {
-  return {_("Task name"), _("User name"), _("Computer name"), _("Start time of action"), _("End time of action"),
-          _("Duration of action"), _("Status of action")};
+  return {_("Task name"),          _("User name"),          _("Computer name"),   _("Start time of action"),
+          _("End time of action"), _("Duration of action"), _("Status of action")};
 }
 
 QStringList ExternalItems(bool after)
 {
-  QStringList items{_("Date and time"), _("Filename of task"), _("Destination path"), _("Name of zip archive"),
-                    _("System directory"), _("Backup task path"), _("Ardanto path"), _("User name"), _("Password")};
+  QStringList items{_("Date and time"),       _("Filename of task"), _("Destination path"),
+                    _("Name of zip archive"), _("System directory"), _("Backup task path"),
+                    _("Ardanto path"),        _("User name"),        _("Password")};
   if (after)
     items << _("Log file") << _("Backup status");
   return items;
@@ -67,9 +81,16 @@ QStringList ExternalItems(bool after)
 
 QStringList LogItems()
 {
-  return {_("Date (e.g. 2010-12-04)"), _("Time (000000 .. 235959)"), _("Year and week (e.g. 2009-53)"),
-          _("Year and month (e.g. 2019-07)"), _("Year (e.g. 2010)"), _("User name"), _("Computer name"),
-          _("Destination path"), _("Drive of destinatiom"), _("Volume name of destination")};
+  return {_("Date (e.g. 2010-12-04)"),
+          _("Time (000000 .. 235959)"),
+          _("Year and week (e.g. 2009-53)"),
+          _("Year and month (e.g. 2019-07)"),
+          _("Year (e.g. 2010)"),
+          _("User name"),
+          _("Computer name"),
+          _("Destination path"),
+          _("Drive of destinatiom"),
+          _("Volume name of destination")};
 }
 
 // Largest cycle length of each alternating item of the time page.
@@ -92,8 +113,8 @@ int CycleMaximum(int row)
 } // namespace
 
 TPlaceHolderDialog::TPlaceHolderDialog(QWidget* parent, QPoint pos, int kind, const QString& actionText)
-  : QDialog(parent), FKind(kind), FActionText(actionText), FGroup(new QGroupBox(this)),
-    FHeading(new QLabel(this)), FList(new QListWidget(this)), FNumber(new QSpinBox(this))
+  : QDialog(parent), FKind(kind), FActionText(actionText), FGroup(new QGroupBox(this)), FHeading(new QLabel(this)),
+    FList(new QListWidget(this)), FNumber(new QSpinBox(this))
 {
   setObjectName(u"PlaceHolderDialog"_s);
   setWindowTitle(_("Insert placeholder"));
@@ -151,8 +172,8 @@ TPlaceHolderDialog::TPlaceHolderDialog(QWidget* parent, QPoint pos, int kind, co
   adjustSize();
   if (pos.x() >= 0 && pos.y() >= 0) {
     QRect frame(pos, size());
-    if (const QScreen* screen = QGuiApplication::screenAt(pos) ? QGuiApplication::screenAt(pos)
-                                                              : QGuiApplication::primaryScreen()) {
+    if (const QScreen* screen =
+            QGuiApplication::screenAt(pos) ? QGuiApplication::screenAt(pos) : QGuiApplication::primaryScreen()) {
       const QRect area = screen->availableGeometry();
       frame.moveRight(std::min(frame.right(), area.right()));
       frame.moveBottom(std::min(frame.bottom(), area.bottom()));

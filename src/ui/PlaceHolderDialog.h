@@ -40,8 +40,18 @@ public:
   static QString Choose(QWidget* parent, QPoint pos, int kind, const QString& actionText = QString());
 
   // What the dialog shows and would give; for the window and its tests.
-  enum TPage { pgDate, pgTime, pgPath, pgSystem, pgMail, pgExternalBefore, pgExternalAfter, pgLog, pgOtherLogs,
-               pgPortable };
+  enum TPage {
+    pgDate,
+    pgTime,
+    pgPath,
+    pgSystem,
+    pgMail,
+    pgExternalBefore,
+    pgExternalAfter,
+    pgLog,
+    pgOtherLogs,
+    pgPortable
+  };
   TPage Page() const { return FPage; }
   QString PageCaption() const;
   QStringList Items() const;

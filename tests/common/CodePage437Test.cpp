@@ -16,7 +16,8 @@ namespace {
 TEST(CodePage437Test, AllBytesMatchTheStandardMapping)
 {
   const ProcessResult python = ardanto::test::Run(
-      u"python3"_s, {u"-c"_s, u"import json; print(json.dumps([ord(bytes([b]).decode('cp437')) for b in range(256)]))"_s});
+      u"python3"_s,
+      {u"-c"_s, u"import json; print(json.dumps([ord(bytes([b]).decode('cp437')) for b in range(256)]))"_s});
   ASSERT_EQ(python.ExitCode, 0) << python.Output.constData();
   const QJsonArray table = QJsonDocument::fromJson(python.Output).array();
   ASSERT_EQ(table.size(), 256);

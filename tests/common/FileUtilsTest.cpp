@@ -207,9 +207,11 @@ TEST(FileTimestamps, LocalTimeToUtcAcrossDaylightSaving)
   TFileTimestamps stamps;
   TimestampsFromDates(stamps, local(2026, 7, 15, 12, 0), local(2026, 1, 15, 12, 0));
   EXPECT_TRUE(stamps.Valid);
-  EXPECT_EQ(FileTimeToUnix(stamps.LastWriteTime), QDateTime(QDate(2026, 7, 15), QTime(10, 0), Qt::UTC).toSecsSinceEpoch());
+  EXPECT_EQ(FileTimeToUnix(stamps.LastWriteTime),
+            QDateTime(QDate(2026, 7, 15), QTime(10, 0), Qt::UTC).toSecsSinceEpoch());
   EXPECT_EQ(stamps.LastAccessTime, stamps.LastWriteTime);
-  EXPECT_EQ(FileTimeToUnix(stamps.CreationTime), QDateTime(QDate(2026, 1, 15), QTime(11, 0), Qt::UTC).toSecsSinceEpoch());
+  EXPECT_EQ(FileTimeToUnix(stamps.CreationTime),
+            QDateTime(QDate(2026, 1, 15), QTime(11, 0), Qt::UTC).toSecsSinceEpoch());
 }
 
 TEST(FileTimestamps, LocalTimeToUtcInZonesWithoutDaylightSavingNow)
@@ -248,12 +250,12 @@ TEST(FileSize, FormatAndParse)
     std::int64_t Size;
     const char16_t* Text;
   } formats[] = {
-      {false, false, 1023, u"1023 B"},          {false, false, 1536, u"1.50 KiB"},
-      {false, false, 1610612736, u"1.50 GiB"},  {false, true, 2048, u"2 KiB"},
-      {false, false, 2048, u"2.00 KiB"},        {false, false, 50 * 1024 + 512, u"50.5 KiB"},
-      {false, false, 500 * 1024, u"500 KiB"},   {true, false, 999, u"999 B"},
-      {true, false, 1500, u"1.50 kB"},          {true, false, 2'000'000'000'000, u"2000.00 GB"},
-      {false, true, 1073741824, u"1 GiB"},      {false, true, 10 * 1024 * 1024 + 1024, u"10 MiB"},
+      {false, false, 1023, u"1023 B"},         {false, false, 1536, u"1.50 KiB"},
+      {false, false, 1610612736, u"1.50 GiB"}, {false, true, 2048, u"2 KiB"},
+      {false, false, 2048, u"2.00 KiB"},       {false, false, 50 * 1024 + 512, u"50.5 KiB"},
+      {false, false, 500 * 1024, u"500 KiB"},  {true, false, 999, u"999 B"},
+      {true, false, 1500, u"1.50 kB"},         {true, false, 2'000'000'000'000, u"2000.00 GB"},
+      {false, true, 1073741824, u"1 GiB"},     {false, true, 10 * 1024 * 1024 + 1024, u"10 MiB"},
   };
   for (const auto& f : formats)
     EXPECT_EQ(FormatFileSize(f.Decimal, f.Trim, u'.', f.Size), QString::fromUtf16(f.Text)) << f.Size;
@@ -264,7 +266,7 @@ TEST(FileSize, FormatAndParse)
     bool Ok;
     std::int64_t Size;
   } parses[] = {
-      {u"1.5 MiB", true, 1572864}, {u"2k", true, 2000},  {u"", true, 0},       {u"  42 ", true, 42},
+      {u"1.5 MiB", true, 1572864}, {u"2k", true, 2000},        {u"", true, 0},    {u"  42 ", true, 42},
       {u"1 GB", true, 1000000000}, {u"3 Ti", true, 3LL << 40}, {u"5 B", true, 5}, {u"7x", false, 0},
       {u"abc", false, 0},          {u"1.5.5 K", false, 0},
   };

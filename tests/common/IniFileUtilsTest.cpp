@@ -1,5 +1,5 @@
-#include "common/FileUtils.h"
 #include "common/IniFileUtils.h"
+#include "common/FileUtils.h"
 #include "common/TextEncoding.h"
 #include "support/TestSupport.h"
 
@@ -127,8 +127,9 @@ TEST(IniFile, NewFileBeginsWithUnicodeSectionAndProgramInfo)
     EXPECT_EQ(ini.ReadString(u"Config"_s, u"Dest"_s, {}), u"  padded  "_s); // kept as given in memory
     ini.UpdateFile();
   }
-  EXPECT_EQ(ReadFile(file), Utf16LE(u"[Unicode]\r\nEncoding=UTF-16LE\r\nProgram=Portkeep\r\nVersion=6.0.0\r\n\r\n"
-                                    u"[Config]\r\nDest=  padded  \r\nTop=-12\r\nCompress=1\r\nBig=5000000000\r\n\r\n"_s));
+  EXPECT_EQ(ReadFile(file),
+            Utf16LE(u"[Unicode]\r\nEncoding=UTF-16LE\r\nProgram=Portkeep\r\nVersion=6.0.0\r\n\r\n"
+                    u"[Config]\r\nDest=  padded  \r\nTop=-12\r\nCompress=1\r\nBig=5000000000\r\n\r\n"_s));
   const TUnicodeIniFile back = TUnicodeIniFile::CreateForRead(file);
   EXPECT_EQ(back.ReadString(u"Config"_s, u"Dest"_s, {}), u"padded"_s); // trimmed on reading
   EXPECT_EQ(back.ReadInteger(u"Config"_s, u"Top"_s, 0), -12);
@@ -140,17 +141,16 @@ TEST(IniFile, NewFileBeginsWithUnicodeSectionAndProgramInfo)
 TEST(IniFile, ParsingRules)
 {
   TempDir dir;
-  const QString file = dir.Write(u"rules.ini"_s,
-                                 "key=before any section\n"
-                                 "[ First ]\r"
-                                 "a=1\n"
-                                 "bare line kept\n"
-                                 "\t; comment\n"
-                                 "url = http://x/?a=b=c \n"
-                                 "empty=\n"
-                                 "[first]\n"
-                                 "a=2\n"
-                                 "b=only in second\n");
+  const QString file = dir.Write(u"rules.ini"_s, "key=before any section\n"
+                                                 "[ First ]\r"
+                                                 "a=1\n"
+                                                 "bare line kept\n"
+                                                 "\t; comment\n"
+                                                 "url = http://x/?a=b=c \n"
+                                                 "empty=\n"
+                                                 "[first]\n"
+                                                 "a=2\n"
+                                                 "b=only in second\n");
   const TUnicodeIniFile ini = TUnicodeIniFile::CreateForRead(file);
   EXPECT_EQ(ini.ReadSections(), (QStringList{u"First"_s, u"first"_s}));
   EXPECT_EQ(ini.ReadString(u"FIRST"_s, u"A"_s, {}), u"1"_s) << "lookups find the first section";
@@ -173,10 +173,22 @@ TEST(IniFile, ReadIntegerForms)
     const char16_t* Text;
     std::int32_t Expected;
   } cases[] = {
-      {u"0x1F", 31},  {u"0X1f", 31},         {u"$1F", 31},         {u"0X", -7},       {u"12abc", -7},
-      {u"", -7},      {u"-5", -5},           {u"+5", 5},           {u"2147483647", 2147483647},
-      {u"2147483648", -7}, {u"-2147483648", -2147483647 - 1},      {u"$FFFFFFFF", -1}, {u"0x100000000", -7},
-      {u"1 2", -7},   {u"0", 0},             {u"007", 7},
+      {u"0x1F", 31},
+      {u"0X1f", 31},
+      {u"$1F", 31},
+      {u"0X", -7},
+      {u"12abc", -7},
+      {u"", -7},
+      {u"-5", -5},
+      {u"+5", 5},
+      {u"2147483647", 2147483647},
+      {u"2147483648", -7},
+      {u"-2147483648", -2147483647 - 1},
+      {u"$FFFFFFFF", -1},
+      {u"0x100000000", -7},
+      {u"1 2", -7},
+      {u"0", 0},
+      {u"007", 7},
   };
   for (const auto& c : cases) {
     const QString text = QString::fromUtf16(c.Text);

@@ -222,12 +222,9 @@ TEST(DriveFolder, NamesTheFolderOfOneSourceDrive)
     const char16_t* Drive;
     const char16_t* Folder;
   } cases[] = {
-      {u"Drv?", u"c:", u"DrvC/"},
-      {u"Lw", u"d:", u"LwD/"},
-      {u"?-?", u"e:", u"E-E/"},
-      {u"Drv?", u"\\\\srv\\share", u"srv/share/"},
-      {u"Drv?", u"share", u"share/"},
-      {u"Drv?", u"", u""}, // a POSIX path has no drive and no drive folder
+      {u"Drv?", u"c:", u"DrvC/"},     {u"Lw", u"d:", u"LwD/"},
+      {u"?-?", u"e:", u"E-E/"},       {u"Drv?", u"\\\\srv\\share", u"srv/share/"},
+      {u"Drv?", u"share", u"share/"}, {u"Drv?", u"", u""}, // a POSIX path has no drive and no drive folder
       {u"Drv?", u"/", u""},
   };
   for (const TCase& c : cases) {

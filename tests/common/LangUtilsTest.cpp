@@ -1,6 +1,6 @@
+#include "common/LangUtils.h"
 #include "common/CommandLine.h"
 #include "common/FileUtils.h"
-#include "common/LangUtils.h"
 #include "common/Translate.h"
 #include "support/TestSupport.h"
 
@@ -136,14 +136,10 @@ TEST(CommandLine, OptionsAndFileNames)
     const char16_t* Word;
     const char16_t* Value;
   } cases[] = {
-      {u"/force", true, u"force", u""},
-      {u"-F", true, u"f", u""},
-      {u"/lang:de", true, u"lang", u"de"},
-      {u"/ini:/home/ann/x.ini", true, u"ini", u"/home/ann/x.ini"},
-      {u"/home/ann/task.pkj", false, u"", u""},
-      {u"/home/a:b/c", false, u"", u""},
-      {u"task.pkj", false, u"", u""},
-      {u"/", false, u"", u""},
+      {u"/force", true, u"force", u""},         {u"-F", true, u"f", u""},
+      {u"/lang:de", true, u"lang", u"de"},      {u"/ini:/home/ann/x.ini", true, u"ini", u"/home/ann/x.ini"},
+      {u"/home/ann/task.pkj", false, u"", u""}, {u"/home/a:b/c", false, u"", u""},
+      {u"task.pkj", false, u"", u""},           {u"/", false, u"", u""},
   };
   for (const auto& c : cases) {
     const QString arg = QString::fromUtf16(c.Arg);

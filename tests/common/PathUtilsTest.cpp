@@ -22,8 +22,7 @@ QString S(const char16_t* text)
   return QString::fromUtf16(text);
 }
 
-template <typename F, std::size_t N>
-void Check(const char* what, F f, const Case (&cases)[N])
+template <typename F, std::size_t N> void Check(const char* what, F f, const Case (&cases)[N])
 {
   for (const Case& c : cases)
     EXPECT_EQ(f(S(c.Input)), S(c.Expected)) << what << "(" << S(c.Input).toStdString() << ")";
@@ -102,7 +101,7 @@ TEST(PathUtils, ResolvedPathsSeeThroughLinksAndMissingParts)
     const char16_t* Folder;
     bool Below;
   } cases[] = {
-      {u"/a/b", u"/a", true}, {u"/a", u"/a", true},     {u"/ab", u"/a", false},
+      {u"/a/b", u"/a", true},  {u"/a", u"/a", true},       {u"/ab", u"/a", false},
       {u"/a", u"/a/b", false}, {u"/anything", u"/", true},
   };
   for (const auto& c : cases)

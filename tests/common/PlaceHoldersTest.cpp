@@ -149,8 +149,8 @@ TEST(PlaceHolders, DeviceTableHasTheDeviceAndTheDate)
 class PathPlaceholder : public ::testing::Test {
 protected:
   PathPlaceholder()
-      : FHomeEnv("HOME", QFile::encodeName(Home())), FConfigEnv("XDG_CONFIG_HOME", QFile::encodeName(Config() + u'/')),
-        FDataEnv("XDG_DATA_HOME", QFile::encodeName(Data())), FDataDirsEnv("XDG_DATA_DIRS", "/srv/share/:/usr/share")
+    : FHomeEnv("HOME", QFile::encodeName(Home())), FConfigEnv("XDG_CONFIG_HOME", QFile::encodeName(Config() + u'/')),
+      FDataEnv("XDG_DATA_HOME", QFile::encodeName(Data())), FDataDirsEnv("XDG_DATA_DIRS", "/srv/share/:/usr/share")
   {
     FTemp.Write(u"config/user-dirs.dirs"_s, "# written by xdg-user-dirs-update\n"
                                             "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n"

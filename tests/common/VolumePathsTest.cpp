@@ -1,5 +1,5 @@
-#include "common/PlaceHolders.h"
 #include "common/VolumePaths.h"
+#include "common/PlaceHolders.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -146,8 +146,8 @@ TEST(VolumeOfPath, TakesTheDeepestMountAfterFollowingLinks)
   QDir().mkpath(disk + u"/Mail"_s);
   QDir().mkpath(base + u"/home"_s);
   ASSERT_TRUE(QFile::link(disk, base + u"/home/link"_s));
-  ScopedVolumes volumes({Volume(u"/"_s, u"root"_s), Volume(base, u"tmp"_s), Volume(disk, u"DISK"_s),
-                         Volume(disk, u"OVER"_s)});
+  ScopedVolumes volumes(
+      {Volume(u"/"_s, u"root"_s), Volume(base, u"tmp"_s), Volume(disk, u"DISK"_s), Volume(disk, u"OVER"_s)});
 
   const auto through = VolumeOfPath(base + u"/home/link/Mail/not/yet"_s);
   ASSERT_TRUE(through);
@@ -162,11 +162,10 @@ TEST(ReadMountedVolumes, ReadsTheMountTableWithItsEscapes)
 {
   TempDir temp;
   const QString table = temp.Write(
-      u"mountinfo"_s,
-      "22 1 8:2 / / rw,relatime shared:1 - ext4 /dev/sda2 rw\n"
-      "40 22 8:17 / /media/ann/My\\040Disk rw,nosuid master:12 - vfat /dev/sdb1 rw,fmask=0022\n"
-      "41 22 0:50 / /net/srv rw - nfs4 srv:/export rw,vers=4.2\n"
-      "garbage line\n");
+      u"mountinfo"_s, "22 1 8:2 / / rw,relatime shared:1 - ext4 /dev/sda2 rw\n"
+                      "40 22 8:17 / /media/ann/My\\040Disk rw,nosuid master:12 - vfat /dev/sdb1 rw,fmask=0022\n"
+                      "41 22 0:50 / /net/srv rw - nfs4 srv:/export rw,vers=4.2\n"
+                      "garbage line\n");
   const QList<TMountedVolume> volumes = ReadMountedVolumes(table, temp.File(u"no-labels"_s));
   ASSERT_EQ(volumes.size(), 3);
   EXPECT_EQ(volumes[0].RootPath, u"/"_s);
@@ -198,22 +197,21 @@ TEST(ReadMountedVolumes, LabelsAMountedFileSystemThroughItsBlockDevice)
   const QString device = QString::fromLocal8Bit(attach.Output).trimmed();
   const QString mountPoint = temp.File(u"mnt"_s);
   QDir().mkpath(mountPoint);
-  const bool mounted = ::mount(QFile::encodeName(device).constData(), QFile::encodeName(mountPoint).constData(),
-                               "ext4", 0, nullptr) == 0;
+  const bool mounted = ::mount(QFile::encodeName(device).constData(), QFile::encodeName(mountPoint).constData(), "ext4",
+                               0, nullptr) == 0;
   const int mountError = errno;
   if (mounted) {
     QDir().mkpath(temp.File(u"by-label"_s));
     QFile::link(device, temp.File(u"by-label/Mail\\x20Backup"_s));
     QFile::link(u"/dev/null"_s, temp.File(u"by-label/not-a-disk"_s));
-    const QList<TMountedVolume> volumes =
-        ReadMountedVolumes(u"/proc/self/mountinfo"_s, temp.File(u"by-label"_s));
-    const auto found = std::find_if(volumes.begin(), volumes.end(),
-                                    [&](const TMountedVolume& v) { return v.RootPath == mountPoint; });
+    const QList<TMountedVolume> volumes = ReadMountedVolumes(u"/proc/self/mountinfo"_s, temp.File(u"by-label"_s));
+    const auto found =
+        std::find_if(volumes.begin(), volumes.end(), [&](const TMountedVolume& v) { return v.RootPath == mountPoint; });
     ASSERT_NE(found, volumes.end());
     EXPECT_EQ(found->Label, u"Mail Backup"_s);
     EXPECT_EQ(found->FileSystemType, u"ext4"_s);
-    const auto root = std::find_if(volumes.begin(), volumes.end(),
-                                   [](const TMountedVolume& v) { return v.RootPath == u"/"_s; });
+    const auto root =
+        std::find_if(volumes.begin(), volumes.end(), [](const TMountedVolume& v) { return v.RootPath == u"/"_s; });
     ASSERT_NE(root, volumes.end());
     EXPECT_TRUE(root->Label.isEmpty()) << "no link leads to the root's device";
     ::umount(QFile::encodeName(mountPoint).constData());

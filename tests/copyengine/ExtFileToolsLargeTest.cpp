@@ -64,8 +64,8 @@ TEST_P(LargeZipTest, ReadersAcceptTheArchive)
   const std::uint32_t seed = 11;
   const QString name = u"Video 2023.mp4"_s;
   const QString dest = dir.File(u"video.zip"_s);
-  TFileData source = MakeFileData(name, std::make_shared<TGeneratedStream>(c.Size, seed),
-                                  static_cast<std::int64_t>(c.Size), 1 << 20);
+  TFileData source =
+      MakeFileData(name, std::make_shared<TGeneratedStream>(c.Size, seed), static_cast<std::int64_t>(c.Size), 1 << 20);
   const TJobOutcome outcome =
       RunCopyJob(source, dest, TCopyOptions{coOverwrite, coTimeStamp, coZipCompress, coCompress});
   ASSERT_TRUE(outcome.Done);
@@ -124,10 +124,10 @@ TEST_P(LargeZipTest, ReadersAcceptTheArchive)
   EXPECT_EQ(entry[u"central_extra"_s].toString(), QString::fromLatin1(QByteArray(central + values).toHex()));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sizes, LargeZipTest,
-    ::testing::Values(TLargeCase{"JustBelowZip64", 0xFF000000u, false}, TLargeCase{"FirstZip64", 0xFF000001u, true},
-                      TLargeCase{"Above4GiB", 4'300'000'000u, true}),
-    [](const auto& param) { return std::string(param.param.Label); });
+INSTANTIATE_TEST_SUITE_P(Sizes, LargeZipTest,
+                         ::testing::Values(TLargeCase{"JustBelowZip64", 0xFF000000u, false},
+                                           TLargeCase{"FirstZip64", 0xFF000001u, true},
+                                           TLargeCase{"Above4GiB", 4'300'000'000u, true}),
+                         [](const auto& param) { return std::string(param.param.Label); });
 
 } // namespace

@@ -158,8 +158,7 @@ void ExpectReadsBack(TKind kind, const QString& dest, const QString& expectedFil
     EXPECT_EQ(gz[u"sublen"_s].toInt(), 16);
     EXPECT_EQ(gz[u"extra_usize"_s].toInteger(), data.size());
     // The compressed size covers exactly the bytes between header and trailer.
-    EXPECT_EQ(gz[u"extra_csize"_s].toInteger(),
-              gz[u"file_size"_s].toInteger() - gz[u"header_size"_s].toInteger() - 8);
+    EXPECT_EQ(gz[u"extra_csize"_s].toInteger(), gz[u"file_size"_s].toInteger() - gz[u"header_size"_s].toInteger() - 8);
     EXPECT_GT(gz[u"extra_csize"_s].toInteger(), 0);
     EXPECT_EQ(gz[u"trailer_crc"_s].toInteger(), Crc32(data));
     EXPECT_EQ(gz[u"trailer_isize"_s].toInteger(), data.size());
@@ -310,8 +309,8 @@ TEST_P(ArchiveNameTest, ZipNameComesBackExactly)
   const QByteArray data("name test\n");
   const QString expected = dir.Write(u"expected.bin"_s, data);
   const QString dest = dir.File(u"out.zip"_s);
-  const TJobOutcome outcome = RunCopyJob(MakeFileData(c.Name, std::make_shared<TMemoryStream>(data), data.size()),
-                                         dest, OptionsFor(TKind::ZipDeflate, false));
+  const TJobOutcome outcome = RunCopyJob(MakeFileData(c.Name, std::make_shared<TMemoryStream>(data), data.size()), dest,
+                                         OptionsFor(TKind::ZipDeflate, false));
   ASSERT_EQ(outcome.Code, 0) << outcome.Message.toStdString();
 
   QString error;
@@ -356,8 +355,8 @@ TEST_P(ArchiveNameTest, GZipNameComesBackExactly)
   const QByteArray data("name test\n");
   const QString expected = dir.Write(u"expected.bin"_s, data);
   const QString dest = dir.File(u"out.gz"_s);
-  const TJobOutcome outcome = RunCopyJob(MakeFileData(c.Name, std::make_shared<TMemoryStream>(data), data.size()),
-                                         dest, OptionsFor(TKind::GZip, false));
+  const TJobOutcome outcome = RunCopyJob(MakeFileData(c.Name, std::make_shared<TMemoryStream>(data), data.size()), dest,
+                                         OptionsFor(TKind::GZip, false));
   ASSERT_EQ(outcome.Code, 0) << outcome.Message.toStdString();
 
   EXPECT_EQ(ardanto::test::Run(u"gzip"_s, {u"-t"_s, dest}).ExitCode, 0);
@@ -436,8 +435,8 @@ TEST_F(CopyEngineTest, ZeroBufferSizeUsesTheMinimum)
   TempDir dir;
   const QByteArray data = RandomBytes(200000, 4);
   auto stream = std::make_shared<TMemoryStream>(data);
-  const TJobOutcome outcome =
-      RunCopyJob(MakeFileData(u"a.bin"_s, stream, data.size(), 0), dir.File(u"a.bin"_s), OptionsFor(TKind::Plain, true));
+  const TJobOutcome outcome = RunCopyJob(MakeFileData(u"a.bin"_s, stream, data.size(), 0), dir.File(u"a.bin"_s),
+                                         OptionsFor(TKind::Plain, true));
   EXPECT_EQ(outcome.Code, 0) << outcome.Message.toStdString();
   EXPECT_EQ(stream->LargestRequest(), kMinCopyBufferSize);
   EXPECT_EQ(ReadFile(dir.File(u"a.bin"_s)), data);
@@ -453,7 +452,8 @@ TEST_F(CopyEngineTest, TimeStampsAndAttributes)
   TFileData noTimes = MakeFileData(u"a.txt"_s, std::make_shared<TMemoryStream>(data), data.size());
   noTimes.TimeStamps.Valid = false;
   ASSERT_EQ(RunCopyJob(noTimes, dir.File(u"a.txt"_s), OptionsFor(TKind::Plain, false)).Code, 0);
-  const qint64 age = QDateTime::currentSecsSinceEpoch() - QFileInfo(dir.File(u"a.txt"_s)).lastModified().toSecsSinceEpoch();
+  const qint64 age =
+      QDateTime::currentSecsSinceEpoch() - QFileInfo(dir.File(u"a.txt"_s)).lastModified().toSecsSinceEpoch();
   EXPECT_LE(std::abs(age), 120);
 
   // Without coTimeStamp the copy keeps the time it was written at.
@@ -590,9 +590,8 @@ TEST_F(CopyEngineTest, ExistingDestinationWithoutOverwriteIsKept)
     TempDir dir;
     const QString dest = dir.Write(u"a.jpg"_s + Extension(kind), "old copy");
     const QByteArray data("new data");
-    const TJobOutcome outcome =
-        RunCopyJob(MakeFileData(u"a.jpg"_s, std::make_shared<TMemoryStream>(data), data.size()), dest,
-                   OptionsFor(kind, false));
+    const TJobOutcome outcome = RunCopyJob(MakeFileData(u"a.jpg"_s, std::make_shared<TMemoryStream>(data), data.size()),
+                                           dest, OptionsFor(kind, false));
     ASSERT_TRUE(outcome.Done);
     EXPECT_EQ(outcome.Code, ceCreateDest | TypeOf(kind));
     EXPECT_EQ(outcome.Message, SystemText(EEXIST));
@@ -610,8 +609,8 @@ TEST_F(CopyEngineTest, OverwriteReplacesReadOnlyDestination)
     ASSERT_EQ(SetFileAttr(dest, FILE_ATTRIBUTE_READONLY), 0);
     const QByteArray data = RandomBytes(70000, 5);
     const QString expected = dir.Write(u"expected.bin"_s, data);
-    const TJobOutcome outcome = RunCopyJob(
-        MakeFileData(u"a.jpg"_s, std::make_shared<TMemoryStream>(data), data.size()), dest, OptionsFor(kind, true));
+    const TJobOutcome outcome = RunCopyJob(MakeFileData(u"a.jpg"_s, std::make_shared<TMemoryStream>(data), data.size()),
+                                           dest, OptionsFor(kind, true));
     EXPECT_EQ(outcome.Code, 0) << outcome.Message.toStdString();
     EXPECT_NE(FileMode(dest) & S_IWUSR, 0u);
     ExpectReadsBack(kind, dest, expected, u"a.jpg"_s);
@@ -666,8 +665,8 @@ TEST_F(CopyEngineTest, SourceFailingInTheMiddle)
         WriteFile(dest, "old copy");
       auto stream = std::make_shared<TMemoryStream>(data, 30000);
       stream->FailAfter(300000, status);
-      const TJobOutcome outcome = RunCopyJob(MakeFileData(u"a.bin"_s, stream, data.size()), dest,
-                                             OptionsFor(kind, true));
+      const TJobOutcome outcome =
+          RunCopyJob(MakeFileData(u"a.bin"_s, stream, data.size()), dest, OptionsFor(kind, true));
       ASSERT_TRUE(outcome.Done);
       EXPECT_EQ(outcome.Code, ceReadSource | TypeOf(kind));
       EXPECT_EQ(outcome.Message, text);
@@ -804,8 +803,8 @@ TEST_F(CopyEngineTest, FullDiskNeverEndsInSuccess)
       const QString dest = mountPoint + u"/a.bin"_s + Extension(kind);
       if (hasOldCopy)
         WriteFile(dest, oldCopy);
-      const TJobOutcome outcome = RunCopyJob(MakeFileData(u"a.bin"_s, std::make_shared<TMemoryStream>(data), data.size()),
-                                             dest, OptionsFor(kind, true));
+      const TJobOutcome outcome = RunCopyJob(
+          MakeFileData(u"a.bin"_s, std::make_shared<TMemoryStream>(data), data.size()), dest, OptionsFor(kind, true));
       ASSERT_TRUE(outcome.Done);
       EXPECT_NE(outcome.Code, 0);
       EXPECT_EQ(outcome.Code & ~0xFFF, TypeOf(kind));

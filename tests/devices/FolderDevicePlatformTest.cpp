@@ -1,6 +1,6 @@
+#include "devices/backends/folder/FolderDevicePlatform.h"
 #include "devices/DevicePlatforms.h"
 #include "devices/PortableDeviceUtils.h"
-#include "devices/backends/folder/FolderDevicePlatform.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -116,8 +116,8 @@ TEST(FolderDevices, IdentityFromDeviceIni)
 {
   TempDir dir;
   dir.Write(u"dev/device.ini"_s, "[Device]\nFriendlyName=Demo\nManufacturer=Acme\nDescription=Acme X1\n"
-                                  "Firmware=1.2.3\nModel=X1\nProtocol=MTP: 1.00\nSerialNumber=SN9\n"
-                                  "DeviceType=2\nPowerSource=1\nPowerLevel=57\nStorages=subfolders\n");
+                                 "Firmware=1.2.3\nModel=X1\nProtocol=MTP: 1.00\nSerialNumber=SN9\n"
+                                 "DeviceType=2\nPowerSource=1\nPowerLevel=57\nStorages=subfolders\n");
   dir.Write(u"dev/Internal/DCIM/a.jpg"_s, "a");
   dir.Write(u"dev/Card/b.mp3"_s, "b");
   dir.Write(u"dev/top-level-file.txt"_s, "not in any storage");
@@ -166,10 +166,16 @@ TEST(FolderDevices, FilePropertiesFromNamesAndStatus)
     TObjectFormat Format;
   };
   const Case cases[] = {
-    {u"IMG_1.jpg", ctImage, ofExif},      {u"IMG_2.JPEG", ctImage, ofExif}, {u"clip.mp4", ctVideo, ofMp4},
-    {u"song.mp3", ctAudio, ofMp3},        {u"notes.txt", ctDocument, ofText}, {u"card.vcf", ctContact, ofVCard3},
-    {u"list.m3u", ctPlayList, ofM3uPlaylist}, {u"paper.pdf", ctDocument, ofUnknown},
-    {u"data.xyz", ctGenericFile, ofUnknown}, {u"README", ctGenericFile, ofUnknown},
+      {u"IMG_1.jpg", ctImage, ofExif},
+      {u"IMG_2.JPEG", ctImage, ofExif},
+      {u"clip.mp4", ctVideo, ofMp4},
+      {u"song.mp3", ctAudio, ofMp3},
+      {u"notes.txt", ctDocument, ofText},
+      {u"card.vcf", ctContact, ofVCard3},
+      {u"list.m3u", ctPlayList, ofM3uPlaylist},
+      {u"paper.pdf", ctDocument, ofUnknown},
+      {u"data.xyz", ctGenericFile, ofUnknown},
+      {u"README", ctGenericFile, ofUnknown},
   };
   const std::int64_t when = 1560507323; // 2019-06-14 10:15:23 UTC
   for (const Case& c : cases)
@@ -237,13 +243,13 @@ TEST(FolderDevices, LinksAreFollowedOnlyInsideTheDevice)
   dir.Write(u"dev/Music/song.mp3"_s, "la la");
   dir.Write(u"dev/Photos/a.jpg"_s, "photo");
   const QString dev = dir.File(u"dev"_s);
-  Link(dev + u"/Music/song.mp3"_s, dev + u"/Photos/song-link.mp3"_s);   // inside: a file
-  Link(u"../Music"_s, dev + u"/Photos/music-link"_s);                    // inside: a folder
+  Link(dev + u"/Music/song.mp3"_s, dev + u"/Photos/song-link.mp3"_s);     // inside: a file
+  Link(u"../Music"_s, dev + u"/Photos/music-link"_s);                     // inside: a folder
   Link(dir.File(u"outside/secret.txt"_s), dev + u"/Photos/secret.txt"_s); // outside
   Link(dir.File(u"outside"_s), dev + u"/Photos/outside-dir"_s);           // outside
-  Link(u".."_s, dev + u"/Photos/up"_s);                                  // loops back to the top
-  Link(u"."_s, dev + u"/Music/here"_s);                                  // loops onto itself
-  Link(u"self"_s, dev + u"/Music/self"_s);                               // a link to itself
+  Link(u".."_s, dev + u"/Photos/up"_s);                                   // loops back to the top
+  Link(u"."_s, dev + u"/Music/here"_s);                                   // loops onto itself
+  Link(u"self"_s, dev + u"/Music/self"_s);                                // a link to itself
   Link(u"nothing"_s, dev + u"/Music/dangling"_s);
   ASSERT_EQ(::mkfifo(QFile::encodeName(dev + u"/Music/pipe"_s).constData(), 0600), 0);
 
@@ -508,9 +514,9 @@ struct DemoFile {
 
 // What scripts/make-demo-device promises.
 const DemoFile kDemoFiles[] = {
-  {u"Internal storage\\DCIM\\Camera\\IMG_20190614_101523.jpg", 1560507323},
-  {u"Internal storage\\Music\\Morning Walk.mp3", 1489226700},
-  {u"Internal storage\\Documents\\shopping-list.txt", 1704108600},
+    {u"Internal storage\\DCIM\\Camera\\IMG_20190614_101523.jpg", 1560507323},
+    {u"Internal storage\\Music\\Morning Walk.mp3", 1489226700},
+    {u"Internal storage\\Documents\\shopping-list.txt", 1704108600},
 };
 
 QString Sources()
@@ -540,8 +546,8 @@ TEST(DemoDevice, OpensAsAPhoneWithItsTree)
   TPortableDeviceContent* content = phone->Content();
   ASSERT_TRUE(content->Refresh());
   EXPECT_EQ(content->RootCount(), 1);
-  for (const char16_t* folder : {u"Internal storage\\DCIM\\Camera", u"Internal storage\\Music",
-                                 u"Internal storage\\Documents"}) {
+  for (const char16_t* folder :
+       {u"Internal storage\\DCIM\\Camera", u"Internal storage\\Music", u"Internal storage\\Documents"}) {
     const TPortableDeviceObject* object = content->GetObjectByPath(QString::fromUtf16(folder));
     ASSERT_NE(object, nullptr) << QString::fromUtf16(folder).toStdString();
     EXPECT_GT(object->ChildCount(), 1);

@@ -48,12 +48,12 @@ protected:
     d.Battery = 80;
     d.Storages = {{kStorage, "Internal shared storage", "vol-1"}};
     d.Objects = {
-      {1, 0, kStorage, "DCIM", LIBMTP_FILETYPE_FOLDER, kPhotoTime, 0, {}},
-      {2, 1, kStorage, "Camera", LIBMTP_FILETYPE_FOLDER, kPhotoTime, 0, {}},
-      {3, 2, kStorage, "IMG_0001.jpg", LIBMTP_FILETYPE_JPEG, kPhotoTime, 10000, {}},
-      {4, 2, kStorage, "IMG_0002.jpg", LIBMTP_FILETYPE_JPEG, kPhotoTime + 60, 2500, {}},
-      {5, 0, kStorage, "notes.txt", LIBMTP_FILETYPE_TEXT, 0, 12, "hello device"},
-      {6, 0, kStorage, "Music", LIBMTP_FILETYPE_FOLDER, kPhotoTime, 0, {}},
+        {1, 0, kStorage, "DCIM", LIBMTP_FILETYPE_FOLDER, kPhotoTime, 0, {}},
+        {2, 1, kStorage, "Camera", LIBMTP_FILETYPE_FOLDER, kPhotoTime, 0, {}},
+        {3, 2, kStorage, "IMG_0001.jpg", LIBMTP_FILETYPE_JPEG, kPhotoTime, 10000, {}},
+        {4, 2, kStorage, "IMG_0002.jpg", LIBMTP_FILETYPE_JPEG, kPhotoTime + 60, 2500, {}},
+        {5, 0, kStorage, "notes.txt", LIBMTP_FILETYPE_TEXT, 0, 12, "hello device"},
+        {6, 0, kStorage, "Music", LIBMTP_FILETYPE_FOLDER, kPhotoTime, 0, {}},
     };
     return d;
   }
@@ -174,9 +174,9 @@ TEST_F(MtpTest, IdentityOfTheOpenedDevice)
     std::uint32_t Level;
   };
   const Case cases[] = {
-    {{"microsoft.com", "android.com"}, 80, u"Phone", u"MTP", 80},
-    {{"microsoft.com"}, 35, u"Media Player", u"MTP", 35},
-    {{}, -1, u"Camera", u"PTP", 0},
+      {{"microsoft.com", "android.com"}, 80, u"Phone", u"MTP", 80},
+      {{"microsoft.com"}, 35, u"Media Player", u"MTP", 35},
+      {{}, -1, u"Camera", u"PTP", 0},
   };
   for (const Case& c : cases) {
     Manager.reset();
@@ -206,11 +206,12 @@ TEST_F(MtpTest, TreeIsTheSameWhicheverWayTopLevelObjectsNameTheirParent)
     AddPhone().Top = top;
     TPortableDeviceContent* content = Browse();
     ASSERT_NE(content, nullptr);
-    EXPECT_EQ(Paths(*content), u"Internal shared storage|Internal shared storage\\DCIM|"
-                               u"Internal shared storage\\DCIM\\Camera|Internal shared storage\\DCIM\\Camera\\IMG_0001.jpg|"
-                               u"Internal shared storage\\DCIM\\Camera\\IMG_0002.jpg|"
-                               u"Internal shared storage\\notes.txt|Internal shared storage\\Music"_s)
-      << "top-level parent mode " << top;
+    EXPECT_EQ(Paths(*content),
+              u"Internal shared storage|Internal shared storage\\DCIM|"
+              u"Internal shared storage\\DCIM\\Camera|Internal shared storage\\DCIM\\Camera\\IMG_0001.jpg|"
+              u"Internal shared storage\\DCIM\\Camera\\IMG_0002.jpg|"
+              u"Internal shared storage\\notes.txt|Internal shared storage\\Music"_s)
+        << "top-level parent mode " << top;
     EXPECT_EQ(content->RootCount(), 1);
   }
 }
@@ -233,7 +234,8 @@ TEST_F(MtpTest, EachFolderIsListedOnceAndPropertiesComeFromThatListing)
   EXPECT_EQ(fakemtp::Stats().Listings, 4);
   EXPECT_EQ(fakemtp::Stats().Metadata, 0);
 
-  const TPortableDeviceObject* photo = content->GetObjectByPath(u"Internal shared storage\\DCIM\\Camera\\IMG_0001.jpg"_s);
+  const TPortableDeviceObject* photo =
+      content->GetObjectByPath(u"Internal shared storage\\DCIM\\Camera\\IMG_0001.jpg"_s);
   ASSERT_NE(photo, nullptr);
   EXPECT_EQ(photo->ObjectType(), otFile);
   EXPECT_EQ(photo->ContentType(), ctImage);
@@ -303,7 +305,7 @@ TEST_F(MtpTest, BusyDeviceNamesTheProgramThatHoldsIt)
   } catch (const EOleSysError& e) {
     EXPECT_EQ(e.ErrorCode(), E_DEVICE_BUSY);
     EXPECT_TRUE(e.Message().contains(self + u" (process "_s + QString::number(::getpid()) + u')'))
-      << e.Message().toStdString();
+        << e.Message().toStdString();
     EXPECT_TRUE(e.Message().contains(u"Release it in the file manager"_s)) << e.Message().toStdString();
   }
   node.close();
@@ -369,16 +371,15 @@ TEST_P(MtpStreamTest, ReadsTheWholeFileOrFails)
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-  Streams, MtpStreamTest,
-  ::testing::Values(StreamCase{"partial reads", true, false, -1, S_OK},
-                    StreamCase{"last chunk one byte short", true, true, -1, S_OK},
-                    StreamCase{"partial reads failing midway", true, false, 5500, E_DEVICE_IO},
-                    StreamCase{"pushed through a queue", false, false, -1, S_OK},
-                    StreamCase{"pushed, failing midway", false, false, 5500, E_DEVICE_IO}),
-  [](const ::testing::TestParamInfo<StreamCase>& param) {
-    return std::string(param.param.PartialReads ? "Pull" : "Push") + std::to_string(param.index);
-  });
+INSTANTIATE_TEST_SUITE_P(Streams, MtpStreamTest,
+                         ::testing::Values(StreamCase{"partial reads", true, false, -1, S_OK},
+                                           StreamCase{"last chunk one byte short", true, true, -1, S_OK},
+                                           StreamCase{"partial reads failing midway", true, false, 5500, E_DEVICE_IO},
+                                           StreamCase{"pushed through a queue", false, false, -1, S_OK},
+                                           StreamCase{"pushed, failing midway", false, false, 5500, E_DEVICE_IO}),
+                         [](const ::testing::TestParamInfo<StreamCase>& param) {
+                           return std::string(param.param.PartialReads ? "Pull" : "Push") + std::to_string(param.index);
+                         });
 
 TEST_F(MtpTest, AbandonedOrOrphanedStreamsDoNotHang)
 {

@@ -149,16 +149,15 @@ TEST_F(ContentTest, ListingFailuresBelowTheTop)
     HRESULT Code;
   };
   const Case cases[] = {
-    {"a folder that cannot be listed is kept, without children",
-     [](ContentTest& t) { t.Object(u"f2"_s).EnumResult = E_ACCESSDENIED; }, false,
-     u"DEVICE s1 f1 f2 f3 m1 s2 t1", 1, u"f2", E_ACCESSDENIED},
-    {"a listing that succeeds with S_FALSE gives no children and no error",
-     [](ContentTest& t) { t.Object(u"f1"_s).EnumResult = S_FALSE; }, true, u"DEVICE s1 f1 f3 m1 s2 t1", 0, u"", S_OK},
-    {"a failing Next ends the listing quietly",
-     [](ContentTest& t) { t.Object(u"s1"_s).NextFailsAfter = 0; }, true, u"DEVICE s1 s2 t1", 0, u"", S_OK},
-    {"files are asked too, and may fail",
-     [](ContentTest& t) { t.Object(u"m1"_s).EnumResult = E_FAIL; }, false,
-     u"DEVICE s1 f1 f2 p1 p2 f3 m1 s2 t1", 1, u"m1", E_FAIL},
+      {"a folder that cannot be listed is kept, without children",
+       [](ContentTest& t) { t.Object(u"f2"_s).EnumResult = E_ACCESSDENIED; }, false, u"DEVICE s1 f1 f2 f3 m1 s2 t1", 1,
+       u"f2", E_ACCESSDENIED},
+      {"a listing that succeeds with S_FALSE gives no children and no error",
+       [](ContentTest& t) { t.Object(u"f1"_s).EnumResult = S_FALSE; }, true, u"DEVICE s1 f1 f3 m1 s2 t1", 0, u"", S_OK},
+      {"a failing Next ends the listing quietly", [](ContentTest& t) { t.Object(u"s1"_s).NextFailsAfter = 0; }, true,
+       u"DEVICE s1 s2 t1", 0, u"", S_OK},
+      {"files are asked too, and may fail", [](ContentTest& t) { t.Object(u"m1"_s).EnumResult = E_FAIL; }, false,
+       u"DEVICE s1 f1 f2 p1 p2 f3 m1 s2 t1", 1, u"m1", E_FAIL},
   };
   for (const Case& c : cases) {
     Build();
@@ -221,9 +220,9 @@ TEST_F(ContentTest, ObjectTypesFollowContentTypeAndParent)
   TPortableDeviceContent* content = Read();
 
   const std::pair<const char16_t*, TObjectType> cases[] = {
-    {u"DEVICE", otDevice}, {u"s1", otRoot},    {u"f1", otFolder}, {u"p1", otFile},
-    {u"c1", otUnknown},    {u"c2", otFile},    {u"c3", otFile},   {u"c4", otUnknown},
-    {u"s3", otDevice}, // a functional object without parent is a device
+      {u"DEVICE", otDevice}, {u"s1", otRoot}, {u"f1", otFolder},  {u"p1", otFile},   {u"c1", otUnknown},
+      {u"c2", otFile},       {u"c3", otFile}, {u"c4", otUnknown}, {u"s3", otDevice}, // a functional object without
+                                                                                     // parent is a device
   };
   for (const auto& [id, type] : cases) {
     const TPortableDeviceObject* object = content->GetObjectByID(QString::fromUtf16(id));
@@ -282,7 +281,7 @@ TEST_F(ContentTest, WhatIsCachedAndWhatIsAskedAgain)
 TEST_F(ContentTest, PropertiesOfTheWrongTypeOrMissingGiveDefaults)
 {
   TFakeObject& song = Object(u"m1"_s);
-  song.Properties[pkSize] = TPropVariant::UInt32(3);      // not 64-bit: 0
+  song.Properties[pkSize] = TPropVariant::UInt32(3); // not 64-bit: 0
   song.Properties[pkDateModified] = TPropVariant::String(u"2020-01-01"_s);
   song.Properties[pkObjectName] = TPropVariant::Guid({});
   Object(u"p1"_s).Properties[pkSize] = TPropVariant::UInt64(5'000'000'000ull);
@@ -301,7 +300,7 @@ TEST_F(ContentTest, DisplayNamesAndPaths)
   TFakeDevice& d = Phone();
   P::AddFile(d, u"n1"_s, u"f3"_s, u"object name"_s, "").Properties.remove(pkOriginalFileName);
   P::AddFile(d, u"n2"_s, u"f3"_s, u"object name"_s, "").Properties[pkOriginalFileName] =
-    TPropVariant::String(u"original.mp3"_s);
+      TPropVariant::String(u"original.mp3"_s);
   TFakeObject& n3 = P::AddFile(d, u"n3"_s, u"f3"_s, QString(), "");
   n3.Properties.remove(pkObjectName);
   n3.Properties.remove(pkOriginalFileName);
@@ -314,14 +313,14 @@ TEST_F(ContentTest, DisplayNamesAndPaths)
   TPortableDeviceContent* content = Read();
 
   const std::tuple<const char16_t*, const char16_t*, const char16_t*> cases[] = {
-    {u"n1", u"object name", u"Phone\\Music\\object name"},
-    {u"n2", u"original.mp3", u"Phone\\Music\\original.mp3"}, // files: original name first
-    {u"n3", u"n3.data", u"Phone\\Music\\n3.data"},
-    {u"n4", u"name", u"Phone\\Music\\name"},                 // others: object name first
-    {u"n5", u"n5", u"Phone\\Music\\n5"},
-    {u"n6", u"orphan.txt", u"orphan.txt"},                   // the walk ends at a missing parent
-    {u"s2", u"SD card", u"SD card"},
-    {u"DEVICE", u"Phone", u"Phone"},
+      {u"n1", u"object name", u"Phone\\Music\\object name"},
+      {u"n2", u"original.mp3", u"Phone\\Music\\original.mp3"}, // files: original name first
+      {u"n3", u"n3.data", u"Phone\\Music\\n3.data"},
+      {u"n4", u"name", u"Phone\\Music\\name"}, // others: object name first
+      {u"n5", u"n5", u"Phone\\Music\\n5"},
+      {u"n6", u"orphan.txt", u"orphan.txt"}, // the walk ends at a missing parent
+      {u"s2", u"SD card", u"SD card"},
+      {u"DEVICE", u"Phone", u"Phone"},
   };
   for (const auto& [id, name, path] : cases) {
     const TPortableDeviceObject* object = content->GetObjectByID(QString::fromUtf16(id));
@@ -348,17 +347,17 @@ TEST_F(ContentTest, ObjectsByIdentifierAndByPath)
   EXPECT_EQ(content->GetObjectByID(u"nothing"_s), nullptr);
 
   const std::pair<const char16_t*, const char16_t*> cases[] = {
-    {u"Phone", u"s1"},
-    {u"phone\\dcim\\CAMERA", u"f2"},
-    {u"Phone\\DCIM\\Camera\\IMG_0002.jpg", u"p2"},
-    {u"SD card\\notes.txt", u"t1"},
-    {u"Phone\\", u"s1"},
-    {u"", nullptr},
-    {u"\\Phone\\DCIM", nullptr},
-    {u"Phone:\\DCIM", nullptr},
-    {u"Phone\\DCIM\\Screenshots", nullptr},
-    {u"Tablet\\DCIM", nullptr},
-    {u"DCIM", nullptr},
+      {u"Phone", u"s1"},
+      {u"phone\\dcim\\CAMERA", u"f2"},
+      {u"Phone\\DCIM\\Camera\\IMG_0002.jpg", u"p2"},
+      {u"SD card\\notes.txt", u"t1"},
+      {u"Phone\\", u"s1"},
+      {u"", nullptr},
+      {u"\\Phone\\DCIM", nullptr},
+      {u"Phone:\\DCIM", nullptr},
+      {u"Phone\\DCIM\\Screenshots", nullptr},
+      {u"Tablet\\DCIM", nullptr},
+      {u"DCIM", nullptr},
   };
   for (const auto& [path, id] : cases) {
     const TPortableDeviceObject* object = content->GetObjectByPath(QString::fromUtf16(path));
@@ -500,9 +499,12 @@ TEST_F(ContentTest, NameExtensionsFromTheObjectFormat)
   const TPortableDeviceObject* photo = content->GetObjectByID(u"p1"_s);
   const TPortableDeviceObject* unknown = content->GetObjectByID(u"u1"_s);
   const std::tuple<const TPortableDeviceObject*, const char16_t*, const char16_t*> cases[] = {
-    {photo, u"IMG_0001", u"IMG_0001.jpg"},   {photo, u"IMG_0001.png", u"IMG_0001.png"},
-    {photo, u"IMG_0001.", u"IMG_0001."},     {photo, u"dir.d\\IMG", u"dir.d\\IMG.jpg"},
-    {unknown, u"raw", u"raw"},               {unknown, u"raw.bin", u"raw.bin"},
+      {photo, u"IMG_0001", u"IMG_0001.jpg"},
+      {photo, u"IMG_0001.png", u"IMG_0001.png"},
+      {photo, u"IMG_0001.", u"IMG_0001."},
+      {photo, u"dir.d\\IMG", u"dir.d\\IMG.jpg"},
+      {unknown, u"raw", u"raw"},
+      {unknown, u"raw.bin", u"raw.bin"},
   };
   for (const auto& [object, name, expected] : cases)
     EXPECT_EQ(object->AddNameExtension(QString::fromUtf16(name)), QString::fromUtf16(expected));

@@ -32,8 +32,7 @@ QString Names(const TPortableDeviceManager& manager)
 }
 
 // The exception text of a call, or "" when it does not raise.
-template <typename Call>
-QString RaisedText(Call call, HRESULT* code = nullptr)
+template <typename Call> QString RaisedText(Call call, HRESULT* code = nullptr)
 {
   try {
     call();
@@ -48,7 +47,7 @@ QString RaisedText(Call call, HRESULT* code = nullptr)
 TEST_F(ManagerTest, ListsDevicesInPlatformOrderWithTheirFriendlyNames)
 {
   Add(u"usb#1"_s, u"Ann's Phone"_s);
-  Add(u"usb#2"_s, u""_s);               // no name: empty text
+  Add(u"usb#2"_s, u""_s);                            // no name: empty text
   Add(u"usb#3"_s, u"Camera"_s).FriendlyName.reset(); // name cannot be read
   auto manager = Manager();
   EXPECT_EQ(manager->DeviceCount(), 3u);
@@ -98,15 +97,15 @@ TEST_F(ManagerTest, OpeningOperationsFindTheirDevice)
     const char16_t* Expected; // device id, or nullptr for none
   };
   const Case cases[] = {
-    {"by index", [&] { return manager->GetDevice(1); }, u"id-2"},
-    {"negative index", [&] { return manager->GetDevice(-1); }, nullptr},
-    {"index past the end", [&] { return manager->GetDevice(3); }, nullptr},
-    {"first of two with one name", [&] { return manager->GetDeviceByName(u"Phone"_s); }, u"id-1"},
-    {"name ignores case", [&] { return manager->GetDeviceByName(u"pHONE"_s); }, u"id-1"},
-    {"unreadable name", [&] { return manager->GetDeviceByName(u"<Unknown device>"_s); }, u"id-3"},
-    {"unknown name", [&] { return manager->GetDeviceByName(u"Tablet"_s); }, nullptr},
-    {"by id, ignoring case", [&] { return manager->GetDeviceByID(u"ID-3"_s); }, u"id-3"},
-    {"unknown id", [&] { return manager->GetDeviceByID(u"id-9"_s); }, nullptr},
+      {"by index", [&] { return manager->GetDevice(1); }, u"id-2"},
+      {"negative index", [&] { return manager->GetDevice(-1); }, nullptr},
+      {"index past the end", [&] { return manager->GetDevice(3); }, nullptr},
+      {"first of two with one name", [&] { return manager->GetDeviceByName(u"Phone"_s); }, u"id-1"},
+      {"name ignores case", [&] { return manager->GetDeviceByName(u"pHONE"_s); }, u"id-1"},
+      {"unreadable name", [&] { return manager->GetDeviceByName(u"<Unknown device>"_s); }, u"id-3"},
+      {"unknown name", [&] { return manager->GetDeviceByName(u"Tablet"_s); }, nullptr},
+      {"by id, ignoring case", [&] { return manager->GetDeviceByID(u"ID-3"_s); }, u"id-3"},
+      {"unknown id", [&] { return manager->GetDeviceByID(u"id-9"_s); }, nullptr},
   };
   for (const Case& c : cases) {
     const int closesBefore = Platform->Stats.Closes;
@@ -115,7 +114,8 @@ TEST_F(ManagerTest, OpeningOperationsFindTheirDevice)
     EXPECT_EQ(manager->SelectedDevice(), device) << c.What;
     const QString opened = device != nullptr ? device->DeviceID() : u"(none)"_s;
     EXPECT_EQ(opened, c.Expected != nullptr ? QString::fromUtf16(c.Expected) : u"(none)"_s) << c.What;
-    EXPECT_EQ(Platform->Stats.Closes, closesBefore + (wasOpen ? 1 : 0)) << c.What << ": the open device is closed first";
+    EXPECT_EQ(Platform->Stats.Closes, closesBefore + (wasOpen ? 1 : 0))
+        << c.What << ": the open device is closed first";
   }
 }
 
@@ -149,7 +149,7 @@ TEST_F(ManagerTest, FailuresWhileOpeningRaiseAndLeaveNoDevice)
 
   const QString contentText = RaisedText([&] { manager->GetDeviceByName(u"NoContent"_s); });
   EXPECT_TRUE(contentText.startsWith(u"Error calling: TPortableDeviceContent.Create:IPortableDevice.Content : "_s))
-    << contentText.toStdString();
+      << contentText.toStdString();
   EXPECT_EQ(manager->SelectedDevice(), nullptr);
   EXPECT_EQ(Platform->Stats.Closed, QStringList{u"nocontent"_s}) << "an opened device is closed again";
 
@@ -166,7 +166,7 @@ TEST_F(ManagerTest, FailedCloseRaisesOnceAndLeavesNoDeviceBehind)
 
   const QString text = RaisedText([&] { manager->GetDevice(1); });
   EXPECT_TRUE(text.startsWith(u"Error calling: TPortableDevice.Destroy:IPortableDevice.Close : "_s))
-    << text.toStdString();
+      << text.toStdString();
   EXPECT_EQ(manager->SelectedDevice(), nullptr);
   // The failed device is gone: the next opening must not close it again.
   ASSERT_NE(manager->GetDevice(1), nullptr);
@@ -181,9 +181,11 @@ TEST_F(ManagerTest, ListingFailuresRaiseWithTheirContext)
     const char16_t* Context;
   };
   const Case cases[] = {
-    {&TFakeDevicePlatform::CreateManagerResult, u"TPortableDeviceManager.Refresh:CoCreateInstance(CLSID_PortableDeviceManager)"},
-    {&TFakeDevicePlatform::GetDevicesResult, u"TPortableDeviceManager.Refresh:IPortableDeviceManager.GetDevices"},
-    {&TFakeDevicePlatform::GetDevicesSecondResult, u"TPortableDeviceManager.Refresh:IPortableDeviceManager.GetDevices"},
+      {&TFakeDevicePlatform::CreateManagerResult,
+       u"TPortableDeviceManager.Refresh:CoCreateInstance(CLSID_PortableDeviceManager)"},
+      {&TFakeDevicePlatform::GetDevicesResult, u"TPortableDeviceManager.Refresh:IPortableDeviceManager.GetDevices"},
+      {&TFakeDevicePlatform::GetDevicesSecondResult,
+       u"TPortableDeviceManager.Refresh:IPortableDeviceManager.GetDevices"},
   };
   for (const Case& c : cases) {
     (*Platform).*c.Switch = E_ACCESSDENIED;
@@ -246,8 +248,9 @@ TEST_F(ManagerTest, DevicePropertiesKeepToTheirTypes)
 TEST(DeviceTextTables, ValuesOutsideTheTablesGiveEmptyText)
 {
   const std::pair<std::uint32_t, const char16_t*> types[] = {
-    {0, u"Generic"}, {1, u"Camera"}, {2, u"Media Player"}, {3, u"Phone"}, {4, u"Video"},
-    {5, u"Personal Information Manager"}, {6, u"Audio Recorder"}, {7, u""}, {0xFFFFFFFF, u""}};
+      {0, u"Generic"},        {1, u"Camera"}, {2, u"Media Player"},
+      {3, u"Phone"},          {4, u"Video"},  {5, u"Personal Information Manager"},
+      {6, u"Audio Recorder"}, {7, u""},       {0xFFFFFFFF, u""}};
   for (const auto& [value, text] : types)
     EXPECT_EQ(DeviceTypeToString(value), QString::fromUtf16(text)) << value;
   EXPECT_EQ(PowerSourceToString(0), u"Battery"_s);

@@ -59,9 +59,12 @@ QStringList ParseExec(const QString& exec)
 
 TEST(DesktopEntry, ExecArgumentsSurviveQuoting)
 {
-  const QStringList awkward = {u"/home/ann/Ardanto/phone.pkj"_s, u"/home/ann/My Tasks/phone 1.pkj"_s,
-                               u"/tmp/quote\"and$dollar`tick\\back.pkj"_s, u"/tmp/100%.pkj"_s,
-                               u"/tmp/Жанна €.pkj"_s, u"/f"_s};
+  const QStringList awkward = {u"/home/ann/Ardanto/phone.pkj"_s,
+                               u"/home/ann/My Tasks/phone 1.pkj"_s,
+                               u"/tmp/quote\"and$dollar`tick\\back.pkj"_s,
+                               u"/tmp/100%.pkj"_s,
+                               u"/tmp/Жанна €.pkj"_s,
+                               u"/f"_s};
   EXPECT_EQ(QuoteExecArgument(u"/f"_s), u"/f"_s);
   EXPECT_EQ(QuoteExecArgument(u"/a b"_s), u"\"/a b\""_s);
   EXPECT_EQ(QuoteExecArgument(u"/a\"b"_s), u"\"/a\\\\\"b\""_s);
@@ -93,7 +96,8 @@ TEST(DesktopEntry, WritesAValidExecutableLauncher)
   EXPECT_TRUE(QFileInfo(shortcut.FileName).isExecutable());
 
   const QString text = QString::fromUtf8(ReadFile(shortcut.FileName));
-  EXPECT_TRUE(text.contains(u"\nExec=/usr/bin/portkeep \"/home/ann/Ardanto/My Phone.pkj\" /f\n"_s)) << text.toStdString();
+  EXPECT_TRUE(text.contains(u"\nExec=/usr/bin/portkeep \"/home/ann/Ardanto/My Phone.pkj\" /f\n"_s))
+      << text.toStdString();
   EXPECT_TRUE(text.contains(u"\nPath=/home/ann/Ardanto/\n"_s));
   EXPECT_TRUE(text.contains(u"\nComment=Device backup: My Phone\\\\1\n"_s));
 }

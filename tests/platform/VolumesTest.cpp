@@ -1,5 +1,5 @@
-#include "platform/DarkMode.h"
 #include "platform/Volumes.h"
+#include "platform/DarkMode.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -16,7 +16,8 @@ using namespace Qt::StringLiterals;
 TEST(Volumes, UsbIsToldByTheDevicesPlaceInSysfs)
 {
   TempDir root;
-  const QString usbTarget = u"devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host4/target4:0:0/4:0:0:0/block/sdb/sdb1"_s;
+  const QString usbTarget =
+      u"devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host4/target4:0:0/4:0:0:0/block/sdb/sdb1"_s;
   const QString sataTarget = u"devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda/sda1"_s;
   QDir().mkpath(root.Path() + u"/sys/"_s + usbTarget);
   QDir().mkpath(root.Path() + u"/sys/"_s + sataTarget);

@@ -1,7 +1,7 @@
+#include "portkeep/BackupRun.h"
 #include "common/FileUtils.h"
 #include "devices/PortableDeviceUtils.h"
 #include "devices/backends/folder/FolderDevicePlatform.h"
-#include "portkeep/BackupRun.h"
 #include "devices/support/FakeDevicePlatform.h"
 #include "support/TestSupport.h"
 
@@ -12,8 +12,8 @@
 #include <condition_variable>
 #include <ctime>
 #include <mutex>
-#include <thread>
 #include <optional>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -86,7 +86,7 @@ protected:
     AddFile(u"Phone/DCIM/Camera/IMG_0001.jpg"_s, QByteArray(3000, 'a'), kOld);
     AddFile(u"Phone/DCIM/Camera/IMG_0002.jpg"_s, QByteArray(2000, 'b'), kOld);
     AddFile(u"Phone/Music/song.mp3"_s, QByteArray(1000, 'c'), kOld);
-    AddFile(u"Phone/Documents/note.txt"_s, QByteArray("a note, compressible ") .repeated(50), kOld);
+    AddFile(u"Phone/Documents/note.txt"_s, QByteArray("a note, compressible ").repeated(50), kOld);
     AddFile(u"Phone/Documents/README"_s, QByteArray("no extension"), kOld);
     Open();
   }
@@ -151,10 +151,10 @@ TEST_F(BackupRunTest, LogsEveryStepLikeTheExampleRun)
   const QString existing = FDir.Write(u"backup/Phone/DCIM/Camera/IMG_0002.jpg"_s, "newer copy");
   SetMTime(existing, kOld.addSecs(3600));
   const QStringList lines = RunBackup(Settings(), {u"Phone\\DCIM"_s});
-  EXPECT_EQ(lines, (QStringList{u"  Destination directory: "_s + FDest + u"/Phone/DCIM"_s,
-                                u"  Subdirectory: Phone\\DCIM\\Camera"_s, u"    + Copied: IMG_0001.jpg"_s,
-                                u"    - Skipped: IMG_0002.jpg"_s, u"  Subdirectory: Phone\\DCIM"_s,
-                                u"  1 file copied"_s}));
+  EXPECT_EQ(lines,
+            (QStringList{u"  Destination directory: "_s + FDest + u"/Phone/DCIM"_s,
+                         u"  Subdirectory: Phone\\DCIM\\Camera"_s, u"    + Copied: IMG_0001.jpg"_s,
+                         u"    - Skipped: IMG_0002.jpg"_s, u"  Subdirectory: Phone\\DCIM"_s, u"  1 file copied"_s}));
   const QString copy = FDest + u"/Phone/DCIM/Camera/IMG_0001.jpg"_s;
   EXPECT_EQ(ReadFile(copy), QByteArray(3000, 'a'));
   EXPECT_EQ(MTime(copy), kOld.toSecsSinceEpoch()) << "the copy carries the device's time";
@@ -460,8 +460,8 @@ TEST(SafeNames, DeviceNamesStayInsideTheDestination)
   const struct {
     const char16_t* Name;
     const char16_t* Safe;
-  } names[] = {{u"a/b", u"a_b"}, {u".", u"_"}, {u"..", u"__"}, {u"", u"_"}, {u".hidden", u".hidden"},
-               {u"ok.jpg", u"ok.jpg"}};
+  } names[] = {{u"a/b", u"a_b"},         {u".", u"_"},          {u"..", u"__"}, {u"", u"_"},
+               {u".hidden", u".hidden"}, {u"ok.jpg", u"ok.jpg"}};
   for (const auto& n : names)
     EXPECT_EQ(SafeFileName(QString::fromUtf16(n.Name)), QString::fromUtf16(n.Safe));
   EXPECT_EQ(SafeFileName(QString(u"a\u0000b"_s)), u"a_b"_s);
@@ -616,8 +616,8 @@ TEST_F(FakeDeviceRunTest, AReadThatHangsEndsAnUnattendedRun)
   }
   gate->Changed.notify_all();
   const QString log = lines.join(u'\n');
-  const qsizetype stalled = lines.indexOf(
-      u"  *** a-hanging.jpg: Reading from the device made no progress for 1 second; the backup stops."_s);
+  const qsizetype stalled =
+      lines.indexOf(u"  *** a-hanging.jpg: Reading from the device made no progress for 1 second; the backup stops."_s);
   ASSERT_GE(stalled, 0) << log.toStdString();
   EXPECT_EQ(stalled, lines.size() - 2) << "only the count follows" << log.toStdString();
   EXPECT_TRUE(FSummary.Stalled);

@@ -1,9 +1,9 @@
+#include "portkeep/gui/MainForm.h"
 #include "common/IniFileUtils.h"
 #include "common/LangUtils.h"
 #include "devices/PortableDeviceUtils.h"
 #include "devices/support/FakeDevicePlatform.h"
 #include "portkeep/gui/FilterDlg.h"
-#include "portkeep/gui/MainForm.h"
 #include "support/TestSupport.h"
 #include "ui/Dialogs.h"
 #include "ui/FieldFormats.h"
@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 #include <QDateTimeEdit>
 #include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -26,7 +27,6 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QStatusBar>
-#include <QFileInfo>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -75,8 +75,7 @@ protected:
     return window;
   }
 
-  template <typename T>
-  static T* Find(const TMainForm& window, const char* name)
+  template <typename T> static T* Find(const TMainForm& window, const char* name)
   {
     T* child = window.findChild<T*>(QLatin1StringView(name));
     EXPECT_NE(child, nullptr) << name;
@@ -506,9 +505,8 @@ TEST_F(MainFormTest, DesktopShortcutStartsTheTask)
   }
   Answers = {ui::dbYes};
   Find<QPushButton>(*window, "bbShortcut")->click();
-  EXPECT_EQ(Questions.last(),
-            u"Backup files from a portable device\r\n"
-            u"Replace existing desktop shortcut \"Ardanto-Portkeep-My Phone\"?"_s);
+  EXPECT_EQ(Questions.last(), u"Backup files from a portable device\r\n"
+                              u"Replace existing desktop shortcut \"Ardanto-Portkeep-My Phone\"?"_s);
 }
 
 TEST_F(MainFormTest, TheStartTimerWaitsForARunningBackup)
@@ -719,8 +717,11 @@ TEST_F(MainFormTest, NothingMovesWhenADeviceIsChosenOrCompressionTicked)
                              "bbBackup", "pbRun", "mmProgress"}) {
       const QWidget* widget = Find<QWidget>(*window, name);
       const QPoint at = widget->mapTo(window.get(), QPoint(0, 0));
-      places << u"%1 %2,%3 %4x%5"_s.arg(QLatin1StringView(name)).arg(at.x()).arg(at.y()).arg(widget->width()).arg(
-                    widget->height());
+      places << u"%1 %2,%3 %4x%5"_s.arg(QLatin1StringView(name))
+                    .arg(at.x())
+                    .arg(at.y())
+                    .arg(widget->width())
+                    .arg(widget->height());
     }
     return places;
   };

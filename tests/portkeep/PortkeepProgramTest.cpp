@@ -126,22 +126,21 @@ TEST_F(PortkeepProgramTest, ForceAndCloseRunTheTaskWriteTheLogAndEnd)
   ASSERT_EQ(lines.size(), 21) << lines.join(u'\n').toStdString();
   EXPECT_TRUE(lines[19].startsWith(u"Summary: 5 copied"_s)) << lines[19].toStdString();
   EXPECT_TRUE(lines[0].startsWith(u"Portkeep - 64-bit ("_s)) << lines[0].toStdString();
-  EXPECT_EQ(lines.mid(1, 3), (QStringList{u"  Loading device list"_s, u"    1 portable device found"_s,
-                                         u"  Selected: Demo Phone"_s}));
+  EXPECT_EQ(lines.mid(1, 3),
+            (QStringList{u"  Loading device list"_s, u"    1 portable device found"_s, u"  Selected: Demo Phone"_s}));
   EXPECT_EQ(lines[4], u"  Reading the directory structure"_s);
   EXPECT_TRUE(lines[5].endsWith(u" objects found"_s));
   EXPECT_TRUE(lines[6].endsWith(u" directories found"_s));
   EXPECT_EQ(lines[7], u"========================="_s);
   EXPECT_TRUE(start.match(lines[8]).hasMatch()) << lines[8].toStdString();
-  EXPECT_EQ(lines.mid(9, 10), (QStringList{u"  Destination directory: "_s + FOut + u"/Internal storage/DCIM"_s,
-                                           u"  Subdirectory: Internal storage\\DCIM\\Camera"_s,
-                                           u"    + Copied: IMG_20190614_101523.jpg"_s,
-                                           u"    + Copied: IMG_20200823_174402.jpg"_s,
-                                           u"    + Copied: IMG_20211224_190015.jpg"_s,
-                                           u"    + Copied: IMG_20230402_083010.jpg"_s,
-                                           u"  Subdirectory: Internal storage\\DCIM\\Screenshots"_s,
-                                           u"    + Copied: Screenshot_20220315-120000.png"_s,
-                                           u"  Subdirectory: Internal storage\\DCIM"_s, u"  5 files copied"_s}))
+  EXPECT_EQ(
+      lines.mid(9, 10),
+      (QStringList{u"  Destination directory: "_s + FOut + u"/Internal storage/DCIM"_s,
+                   u"  Subdirectory: Internal storage\\DCIM\\Camera"_s, u"    + Copied: IMG_20190614_101523.jpg"_s,
+                   u"    + Copied: IMG_20200823_174402.jpg"_s, u"    + Copied: IMG_20211224_190015.jpg"_s,
+                   u"    + Copied: IMG_20230402_083010.jpg"_s, u"  Subdirectory: Internal storage\\DCIM\\Screenshots"_s,
+                   u"    + Copied: Screenshot_20220315-120000.png"_s, u"  Subdirectory: Internal storage\\DCIM"_s,
+                   u"  5 files copied"_s}))
       << lines.join(u'\n').toStdString();
   EXPECT_TRUE(finished.match(lines.last()).hasMatch()) << lines.last().toStdString();
 }
@@ -154,10 +153,10 @@ TEST_F(PortkeepProgramTest, LangDeWritesTheRunInGerman)
   EXPECT_TRUE(lines.contains(u"  Geräteliste wird geladen"_s)) << log.toStdString();
   EXPECT_TRUE(lines.contains(u"    1 tragbares Gerät gefunden"_s)) << log.toStdString();
   EXPECT_TRUE(lines.contains(u"  5 Dateien kopiert"_s)) << log.toStdString();
-  EXPECT_TRUE(QRegularExpression(u"^==> Start: .+ - Sicherungsauftrag: demo\\.pkj$"_s,
-                                 QRegularExpression::MultilineOption)
-                  .match(log)
-                  .hasMatch())
+  EXPECT_TRUE(
+      QRegularExpression(u"^==> Start: .+ - Sicherungsauftrag: demo\\.pkj$"_s, QRegularExpression::MultilineOption)
+          .match(log)
+          .hasMatch())
       << log.toStdString();
   ASSERT_FALSE(lines.isEmpty());
   EXPECT_TRUE(lines.last().startsWith(u"==> Sicherung beendet: "_s)) << lines.last().toStdString();
@@ -165,10 +164,10 @@ TEST_F(PortkeepProgramTest, LangDeWritesTheRunInGerman)
 
 TEST_F(PortkeepProgramTest, AStoredFolderBelowTheFirstLevelIsBackedUp)
 {
-  const QString task = FDir.Write(u"jobs/camera.pkj"_s, "[Config]\nDeviceName=Demo Phone\nDestination=" +
-                                                            FOut.toUtf8() +
-                                                            "\nDirCount=1\n[Directories]\n"
-                                                            "Dir00=Internal storage\\DCIM\\Camera\n");
+  const QString task =
+      FDir.Write(u"jobs/camera.pkj"_s, "[Config]\nDeviceName=Demo Phone\nDestination=" + FOut.toUtf8() +
+                                           "\nDirCount=1\n[Directories]\n"
+                                           "Dir00=Internal storage\\DCIM\\Camera\n");
   ASSERT_EQ(Start({task, u"/force"_s, u"/close"_s}, 60000), 0) << FOutput.toStdString();
   const QString log = QString::fromUtf8(ReadFile(FDir.Path() + u"/config/Ardanto6/pk-camera.log"_s));
   EXPECT_FALSE(log.contains(u"No directory selected"_s)) << log.toStdString();
@@ -222,7 +221,8 @@ TEST_F(PortkeepProgramTest, UnattendedRunsThatCannotStartEndWithALog)
     if (c.NoDevices)
       env.insert(u"PORTKEEP_FOLDER_DEVICES"_s, FDir.Path() + u"/gone"_s);
     ASSERT_EQ(StartUnattended({FDir.File(u"jobs/"_s + c.Task), u"/force"_s, u"/close"_s}, env), 0)
-        << c.What << ": the program must end\n" << FOutput.toStdString();
+        << c.What << ": the program must end\n"
+        << FOutput.toStdString();
     const QStringList lines = LogLines(c.Task);
     ASSERT_FALSE(lines.isEmpty()) << c.What << ": no log";
     EXPECT_TRUE(lines[0].startsWith(u"Portkeep - "_s)) << c.What;
@@ -230,14 +230,16 @@ TEST_F(PortkeepProgramTest, UnattendedRunsThatCannotStartEndWithALog)
     const QString reason = QString::fromUtf16(c.Reason);
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
                             [&](const QString& l) { return l.startsWith(u"  *** "_s) && l.contains(reason); }))
-        << c.What << "\n" << lines.join(u'\n').toStdString();
+        << c.What << "\n"
+        << lines.join(u'\n').toStdString();
   }
   // The question nobody could answer went to the output, with the answer taken.
-  ASSERT_EQ(StartUnattended({FTask, u"/f"_s, u"/c"_s}, [&] {
-              QProcessEnvironment env = Environment();
-              env.insert(u"PORTKEEP_FOLDER_DEVICES"_s, FDir.Path() + u"/gone"_s);
-              return env;
-            }()),
+  ASSERT_EQ(StartUnattended({FTask, u"/f"_s, u"/c"_s},
+                            [&] {
+                              QProcessEnvironment env = Environment();
+                              env.insert(u"PORTKEEP_FOLDER_DEVICES"_s, FDir.Path() + u"/gone"_s);
+                              return env;
+                            }()),
             0);
   EXPECT_TRUE(FOutput.contains("Portable device \"Demo Phone\" is not ready!")) << FOutput.toStdString();
   EXPECT_TRUE(FOutput.contains("-> No")) << FOutput.toStdString();

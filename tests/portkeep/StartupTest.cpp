@@ -1,5 +1,5 @@
-#include "common/LangUtils.h"
 #include "portkeep/Startup.h"
+#include "common/LangUtils.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

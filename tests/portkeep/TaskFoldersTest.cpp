@@ -1,6 +1,6 @@
+#include "portkeep/TaskFolders.h"
 #include "devices/PortableDeviceUtils.h"
 #include "devices/support/FakeDevicePlatform.h"
-#include "portkeep/TaskFolders.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

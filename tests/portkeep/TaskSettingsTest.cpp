@@ -1,6 +1,6 @@
+#include "portkeep/TaskSettings.h"
 #include "common/Errors.h"
 #include "common/IniFileUtils.h"
-#include "portkeep/TaskSettings.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -41,7 +41,8 @@ TEST(TaskFile, WritesExactlyTheTaskKeysAndReadsThemBack)
   WriteTaskFile(file, s);
 
   const TUnicodeIniFile ini = TUnicodeIniFile::CreateForRead(file);
-  EXPECT_EQ(ini.ReadSections(), (QStringList{u"Unicode"_s, u"Config"_s, u"FileFilter"_s, u"TimeSlot"_s, u"Directories"_s}));
+  EXPECT_EQ(ini.ReadSections(),
+            (QStringList{u"Unicode"_s, u"Config"_s, u"FileFilter"_s, u"TimeSlot"_s, u"Directories"_s}));
   EXPECT_EQ(ini.ReadSection(u"Config"_s),
             (QStringList{u"DeviceName"_s, u"Destination"_s, u"Overwrite"_s, u"ArchBit"_s, u"Compress"_s,
                          u"CompressAsZip"_s, u"NoCompTypes"_s, u"DirCount"_s}));
@@ -176,7 +177,8 @@ TEST(TaskFile, WhatIsNoTaskFileIsRefusedWithAMessage)
 TEST(SettingsFile, KeepsWindowPlaceHistoriesAndForeignSections)
 {
   TempDir dir;
-  const QString file = dir.Write(u"Portkeep.ini"_s, "[Directories]\nHistory0=/home/ann\n[FileFilter]\nHistory0=*.jpg\n");
+  const QString file =
+      dir.Write(u"Portkeep.ini"_s, "[Directories]\nHistory0=/home/ann\n[FileFilter]\nHistory0=*.jpg\n");
   TTaskSettings s;
   s.Compress = false;
   s.CompressAsZip = true; // not written as true without Compress

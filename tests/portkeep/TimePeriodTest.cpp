@@ -1,5 +1,5 @@
-#include "common/IniFileUtils.h"
 #include "portkeep/TimePeriod.h"
+#include "common/IniFileUtils.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -36,19 +36,19 @@ TEST(TimePeriod, EachModeTestsTheFileTime)
       {tmNewer, At(2024, 2, 29, 23, 59), false},
       {tmOlder, At(2024, 2, 29, 23, 59), true},
       {tmOlder, At(2024, 3, 1), false},
-      {tmSpan, At(2024, 3, 1), true},             // the whole of 1 March ...
+      {tmSpan, At(2024, 3, 1), true}, // the whole of 1 March ...
       {tmSpan, At(2024, 3, 1, 23, 59), true},
-      {tmSpan, At(2024, 3, 2), false},            // ... up to, not including, 2 March
+      {tmSpan, At(2024, 3, 2), false}, // ... up to, not including, 2 March
       {tmSpan, At(2024, 2, 29, 23, 59), false},
       {tmToday, At(2024, 3, 10, 5, 59), false},
       {tmToday, At(2024, 3, 10, 6, 0), true},
-      {tmToday, At(2025, 1, 1), true},            // also a file dated in the future
+      {tmToday, At(2025, 1, 1), true}, // also a file dated in the future
       {tmLastDays, At(2024, 3, 3, 0, 0), true},
       {tmLastDays, At(2024, 3, 3, 23, 59), true},
       {tmLastDays, At(2024, 3, 2, 23, 59), false},
       {tmPrevDays, At(2024, 3, 2, 12, 0), true},
       {tmPrevDays, At(2024, 3, 3), false},
-      {tmUpdate, At(2024, 3, 3), false},          // modes this program never offers pass nothing
+      {tmUpdate, At(2024, 3, 3), false}, // modes this program never offers pass nothing
   };
   for (const auto& c : cases) {
     p.Mode = c.Mode;
@@ -92,8 +92,8 @@ TEST(TimePeriod, StoredFormsTravelBetweenLocales)
   EXPECT_FALSE(TextToDate(u"05.03.2024"_s, value, american));
   EXPECT_FALSE(TextToDate(u"yesterday"_s, value, german));
 
-  for (const auto& [text, locale] : {std::pair{u"06:30:00"_s, american}, std::pair{u"06:30"_s, german},
-                                     std::pair{u"6:30:00 AM"_s, american}}) {
+  for (const auto& [text, locale] :
+       {std::pair{u"06:30:00"_s, american}, std::pair{u"06:30"_s, german}, std::pair{u"6:30:00 AM"_s, american}}) {
     TDateTime time = 0;
     EXPECT_TRUE(TextToTime(text, time, locale)) << text.toStdString();
     EXPECT_NEAR(time, 0.25 + 30.0 / 1440, 1e-9) << text.toStdString();
@@ -131,7 +131,6 @@ TEST(TimePeriod, ReadingTheTimeSlotSection)
 
   TUnicodeIniFile out = TUnicodeIniFile::CreateForWrite(dir.File(u"w.pkj"_s), true);
   WriteTimeSlot(out, p);
-  EXPECT_EQ(out.ReadSectionValues(u"TimeSlot"_s),
-            (QStringList{u"TimeMode=0"_s, u"Days=7"_s, u"DayTime=08:00:00"_s, u"DateFrom=2023-03-10"_s,
-                         u"DateTo=2024-03-10"_s}));
+  EXPECT_EQ(out.ReadSectionValues(u"TimeSlot"_s), (QStringList{u"TimeMode=0"_s, u"Days=7"_s, u"DayTime=08:00:00"_s,
+                                                               u"DateFrom=2023-03-10"_s, u"DateTo=2024-03-10"_s}));
 }

@@ -136,10 +136,8 @@ TEST(WindowRules, SelectionOrder)
     QList<int> Selected;
     QList<int> Merged;
   } cases[] = {
-      {"first selection", {}, {4, 2}, {4, 2}},
-      {"a click adds at the end", {7, 3}, {3, 5, 7}, {7, 3, 5}},
-      {"deselected ones go", {7, 3, 5}, {5, 7}, {7, 5}},
-      {"nothing selected", {7, 3}, {}, {}},
+      {"first selection", {}, {4, 2}, {4, 2}},           {"a click adds at the end", {7, 3}, {3, 5, 7}, {7, 3, 5}},
+      {"deselected ones go", {7, 3, 5}, {5, 7}, {7, 5}}, {"nothing selected", {7, 3}, {}, {}},
       {"an index twice counts once", {7, 7}, {7}, {7}},
   };
   for (const auto& c : cases)
@@ -148,8 +146,8 @@ TEST(WindowRules, SelectionOrder)
 
 TEST(WindowRules, TaskShortcut)
 {
-  const auto shortcut = TaskShortcut(u"/home/ann/jobs/My \"Phone\".pkj"_s, u"/usr/bin/portkeep"_s,
-                                     u"/home/ann/jobs/"_s, u"/home/ann/Desktop"_s);
+  const auto shortcut = TaskShortcut(u"/home/ann/jobs/My \"Phone\".pkj"_s, u"/usr/bin/portkeep"_s, u"/home/ann/jobs/"_s,
+                                     u"/home/ann/Desktop"_s);
   EXPECT_EQ(shortcut.Name, u"Ardanto-Portkeep-My \"Phone\""_s);
   EXPECT_EQ(shortcut.FileName, u"/home/ann/Desktop/Ardanto-Portkeep-My \"Phone\".desktop"_s);
   EXPECT_EQ(shortcut.Comment, u"Device backup: My \"Phone\""_s);
@@ -180,8 +178,8 @@ TEST(WindowRules, FileListSortsByRawValues)
     int Clicked;
     TFileSort Next;
   } clicks[] = {
-      {{fcName, true}, fcDate, {fcDate, false}},  {{fcDate, false}, fcDate, {fcDate, true}},
-      {{fcDate, true}, fcSize, {fcSize, false}},  {{fcSize, false}, fcName, {fcName, true}},
+      {{fcName, true}, fcDate, {fcDate, false}}, {{fcDate, false}, fcDate, {fcDate, true}},
+      {{fcDate, true}, fcSize, {fcSize, false}}, {{fcSize, false}, fcName, {fcName, true}},
       {{fcName, true}, fcName, {fcName, false}},
   };
   for (const auto& c : clicks) {

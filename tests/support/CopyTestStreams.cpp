@@ -36,8 +36,7 @@ HRESULT TFileSourceStream::Read(void* buffer, std::uint32_t count, std::uint32_t
   return S_OK;
 }
 
-TMemoryStream::TMemoryStream(QByteArray data, std::uint32_t maxChunk)
-  : FData(std::move(data)), FMaxChunk(maxChunk)
+TMemoryStream::TMemoryStream(QByteArray data, std::uint32_t maxChunk) : FData(std::move(data)), FMaxChunk(maxChunk)
 {
 }
 

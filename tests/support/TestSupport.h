@@ -56,7 +56,7 @@ private:
 struct ProcessResult {
   int ExitCode = -1;
   bool Started = false;
-  QByteArray Output;  // stdout and stderr
+  QByteArray Output; // stdout and stderr
 };
 // Runs a program to its end (at most timeoutMs).
 ProcessResult Run(const QString& program, const QStringList& args, int timeoutMs = 120000);

@@ -1,18 +1,18 @@
 #include "common/IniFileUtils.h"
 #include "common/LangUtils.h"
 #include "common/TextFilter.h"
+#include "support/TestSupport.h"
 #include "ui/Dialogs.h"
 #include "ui/DirectoryDialog.h"
 #include "ui/FieldFormats.h"
 #include "ui/HelpKeys.h"
 #include "ui/HistoryComboBox.h"
 #include "ui/PlaceHolderDialog.h"
-#include "support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QImage>
 #include <QFocusEvent>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QWidget>

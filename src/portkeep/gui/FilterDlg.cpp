@@ -218,8 +218,8 @@ bool TFilterDialog::Apply(TTextFilter& filter)
     try {
       edited.SetFilter(text);
     } catch (const EFilterError&) {
-      const QVariantList examples = edited.Regular() ? QVariantList{u"\\D"_s, u"A+[bc]."_s}
-                                                     : QVariantList{u"*"_s, u"[ab]*"_s};
+      const QVariantList examples =
+          edited.Regular() ? QVariantList{u"\\D"_s, u"A+[bc]."_s} : QVariantList{u"*"_s, u"[ab]*"_s};
       ui::ShowError(this, FormatText(_("Invalid filter mask!\r\nShould resemble %s or %s"), examples));
       cbxFilter->setFocus();
       return false;
@@ -243,8 +243,8 @@ void TFilterDialog::SaveHistory()
   }
 }
 
-bool TFilterDialog::Execute(TTextFilter& filter, const QString& title, const QString& groupCaption,
-                            bool offerRegular, bool offerEdit, QPoint position)
+bool TFilterDialog::Execute(TTextFilter& filter, const QString& title, const QString& groupCaption, bool offerRegular,
+                            bool offerEdit, QPoint position)
 {
   Prepare(filter, title, groupCaption, offerRegular, offerEdit);
   if (position.x() >= 0 && position.y() >= 0)

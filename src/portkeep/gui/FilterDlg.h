@@ -31,12 +31,12 @@ public:
   static void SetHistoryFile(const QString& iniFile, const QString& section);
 
   // Shows the dialog for filter; true when closed with OK (filter changed).
-  bool Execute(ardanto::TTextFilter& filter, const QString& title, const QString& groupCaption,
-               bool offerRegular, bool offerEdit, QPoint position = QPoint(-1, -1));
+  bool Execute(ardanto::TTextFilter& filter, const QString& title, const QString& groupCaption, bool offerRegular,
+               bool offerEdit, QPoint position = QPoint(-1, -1));
 
   // The steps of Execute, for tests that drive the dialog without a modal loop.
-  void Prepare(const ardanto::TTextFilter& filter, const QString& title, const QString& groupCaption,
-               bool offerRegular, bool offerEdit);
+  void Prepare(const ardanto::TTextFilter& filter, const QString& title, const QString& groupCaption, bool offerRegular,
+               bool offerEdit);
   // Applies the dialog to a copy of the filter; false (and the message shown)
   // when the text is invalid.
   bool Apply(ardanto::TTextFilter& filter);

@@ -369,13 +369,12 @@ void TMainForm::BuildWindow()
   bbSaveAs = Button(central, "bbSaveAs", QString(), _("Save as new task"), QStyle::SP_FileDialogNewFolder);
   bbShortcut = Button(central, "bbShortcut", QString(), _("Create Desktop shortcut"), QStyle::SP_DesktopIcon);
   bbReset = Button(central, "bbReset", QString(), _("Reset to default configuration"), QStyle::SP_DialogResetButton);
-  bbBackup = Button(central, "bbBackup", _("Start backup"), _("Copy the selected directories"),
-                    QStyle::SP_MediaPlay);
+  bbBackup = Button(central, "bbBackup", _("Start backup"), _("Copy the selected directories"), QStyle::SP_MediaPlay);
   edFolder = new QLineEdit(central);
   edFolder->setObjectName(u"edFolder"_s);
   edFolder->setReadOnly(true);
-  bbCancel = Button(central, "bbCancel", _("Cancel"), _("Stop the backup after the current file"),
-                    QStyle::SP_MediaStop);
+  bbCancel =
+      Button(central, "bbCancel", _("Cancel"), _("Stop the backup after the current file"), QStyle::SP_MediaStop);
   bbCancel->setEnabled(false);
   pbRun = new QProgressBar(central);
   pbRun->setObjectName(u"pbRun"_s);
@@ -786,10 +785,9 @@ void TMainForm::SetRunning(bool running)
   // While a run goes on, nothing may start another one, change the device or
   // its tree, load a task or close the window.
   FRunning = running;
-  for (QWidget* w : std::initializer_list<QWidget*>{lbDevices, btReload, tvFolders, bbBackup, bbOpen, bbSaveAs,
-                                                    bbReset, bbShortcut, bbQuit, btDestination, btPlaceholder,
-                                                    cbxDestination, gbFileProcessing, rgOverwrite, cbArchive,
-                                                    gbTimeSlot, gbFilter})
+  for (QWidget* w : std::initializer_list<QWidget*>{lbDevices, btReload, tvFolders, bbBackup, bbOpen, bbSaveAs, bbReset,
+                                                    bbShortcut, bbQuit, btDestination, btPlaceholder, cbxDestination,
+                                                    gbFileProcessing, rgOverwrite, cbArchive, gbTimeSlot, gbFilter})
     w->setEnabled(!running);
   bbCancel->setEnabled(running);
   if (!running)
@@ -860,8 +858,8 @@ void TMainForm::ReadDeviceList(const QString& header, bool autoSelect)
       }
     } catch (const EArdantoError& e) {
       const TDeviceList& devices = DevManager->DeviceList();
-      const QString name = i < devices.Count() && devices.Objects(i) != nullptr ? devices.Objects(i)->FriendlyName
-                                                                                 : QString();
+      const QString name =
+          i < devices.Count() && devices.Objects(i) != nullptr ? devices.Objects(i)->FriendlyName : QString();
       AddLine(0, ErrorLine(FormatText(_("Device \"%s\" cannot be opened: %s"), {name, e.Message()})));
     }
   }
@@ -997,8 +995,8 @@ void TMainForm::ShowTree()
 void TMainForm::AddChildNodes(QTreeWidgetItem* node)
 {
   TPortableDeviceContent* content = FDevice != nullptr ? FDevice->Content() : nullptr;
-  const TPortableDeviceObject* object = content != nullptr ? content->GetObject(node->data(0, kIndexRole).toInt())
-                                                           : nullptr;
+  const TPortableDeviceObject* object =
+      content != nullptr ? content->GetObject(node->data(0, kIndexRole).toInt()) : nullptr;
   if (object == nullptr)
     return;
   for (int i = 0; i < object->ChildCount(); ++i) {
@@ -1010,8 +1008,8 @@ void TMainForm::AddChildNodes(QTreeWidgetItem* node)
       name = child->ObjectID().section(u'/', -1).section(u'\\', -1);
     auto* item = new QTreeWidgetItem(node, {name});
     item->setData(0, kIndexRole, child->Index());
-    item->setIcon(0, style()->standardIcon(child->ObjectType() == otRoot ? QStyle::SP_DriveFDIcon
-                                                                         : QStyle::SP_DirIcon));
+    item->setIcon(0,
+                  style()->standardIcon(child->ObjectType() == otRoot ? QStyle::SP_DriveFDIcon : QStyle::SP_DirIcon));
     new QTreeWidgetItem(item); // an empty child gives the node its expand button
   }
 }
@@ -1490,8 +1488,8 @@ void TMainForm::CreateShortcut()
   const QString taskName = FTask.TaskName();
   if (taskName.isEmpty())
     return;
-  const platform::TDesktopShortcut shortcut = TaskShortcut(taskName, QCoreApplication::applicationFilePath(),
-                                                           FFolders.JobFolder, platform::DesktopFolder());
+  const platform::TDesktopShortcut shortcut =
+      TaskShortcut(taskName, QCoreApplication::applicationFilePath(), FFolders.JobFolder, platform::DesktopFolder());
   if (!ui::AskYesNo(this, ProgTitle, ShortcutQuestion(shortcut, taskName, QFileInfo::exists(shortcut.FileName))))
     return;
   QDir().mkpath(platform::DesktopFolder());

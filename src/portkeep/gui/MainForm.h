@@ -202,16 +202,16 @@ private:
   bool FCloseAfterRun = false; // closing was asked for during the run
   TRunProgress FProgress;
   std::chrono::steady_clock::time_point FLastEvents; // of a run
-  mutable QStringList FPendingLines; // of a run, not yet in the progress box
-  std::chrono::steady_clock::time_point FLastShown; // a run's lines and progress last brought into the window
+  mutable QStringList FPendingLines;                 // of a run, not yet in the progress box
+  std::chrono::steady_clock::time_point FLastShown;  // a run's lines and progress last brought into the window
   bool FShown = false;
   bool FUnattended = false;
-  QString FHeader;      // first line of the progress box in an automatic run
-  QString FLoadFailure; // why the last LoadTask failed
+  QString FHeader;                             // first line of the progress box in an automatic run
+  QString FLoadFailure;                        // why the last LoadTask failed
   QHash<QString, QString> FListedDescriptions; // device identifier -> description, of the listed devices
-  bool FLoading = false; // controls are being filled, not changed by the user
-  TFileSort FSort; // the file list's, names A to Z at first
-  QList<int> FSelectionOrder; // object indexes, in the order they were selected
+  bool FLoading = false;                       // controls are being filled, not changed by the user
+  TFileSort FSort;                             // the file list's, names A to Z at first
+  QList<int> FSelectionOrder;                  // object indexes, in the order they were selected
   // The device and folders a task names, kept from loading (or from the tree
   // when its device goes) until the user chooses others: a reloaded list or
   // a device that is away must not empty the task.

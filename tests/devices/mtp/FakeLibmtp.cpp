@@ -141,7 +141,9 @@ char* Dup(const std::string& text)
 
 } // namespace
 
-void LIBMTP_Init(void) {}
+void LIBMTP_Init(void)
+{
+}
 
 LIBMTP_error_number_t LIBMTP_Detect_Raw_Devices(LIBMTP_raw_device_t** devices, int* count)
 {

@@ -53,10 +53,10 @@ struct Device {
   std::vector<Storage> Storages;
   std::vector<Object> Objects;
 
-  bool Busy = false;          // another program holds it: opening fails
-  bool PartialReads = true;   // GetPartialObject supported
-  bool Offsets64 = true;      // partial reads beyond 4 GiB
-  bool ShortLastChunk = false; // the last chunk comes one byte short
+  bool Busy = false;              // another program holds it: opening fails
+  bool PartialReads = true;       // GetPartialObject supported
+  bool Offsets64 = true;          // partial reads beyond 4 GiB
+  bool ShortLastChunk = false;    // the last chunk comes one byte short
   std::int64_t FailAtOffset = -1; // reading fails when reaching this offset
   TopParent Top = tpAllOnes;
   bool Gone = false;                   // unplugged: requests fail without an error of libmtp's own

@@ -91,8 +91,8 @@ public:
       return E_ELEMENT_NOT_FOUND;
     if (FAILED(object->EnumResult))
       return object->EnumResult;
-    result = std::make_unique<TFakeEnum>(FPlatform->Stats, object->Children, object->NextFailsAfter,
-                                         object->NextFailure);
+    result =
+        std::make_unique<TFakeEnum>(FPlatform->Stats, object->Children, object->NextFailsAfter, object->NextFailure);
     return object->EnumResult;
   }
 
@@ -235,8 +235,7 @@ public:
   }
 
 private:
-  HRESULT Text(const QString& id, std::optional<QString> TFakeDevice::*member, char16_t* buffer,
-               std::uint32_t& length)
+  HRESULT Text(const QString& id, std::optional<QString> TFakeDevice::*member, char16_t* buffer, std::uint32_t& length)
   {
     TFakeDevice* device = FPlatform->FindDevice(id);
     if (device == nullptr || !(device->*member))

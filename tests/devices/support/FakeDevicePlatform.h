@@ -22,20 +22,20 @@ namespace ardanto::test {
 
 struct TFakeObject {
   QString ID;
-  QHash<int, TPropVariant> Properties;     // by TPropertyKey; a missing one fails
-  QHash<int, HRESULT> PropertyFailures;    // by TPropertyKey
-  QHash<int, bool> Writable;               // by TPropertyKey
+  QHash<int, TPropVariant> Properties;  // by TPropertyKey; a missing one fails
+  QHash<int, HRESULT> PropertyFailures; // by TPropertyKey
+  QHash<int, bool> Writable;            // by TPropertyKey
   HRESULT CanWriteResult = S_OK;
-  QStringList Children;                    // identifiers, in listing order; "" gives an empty slot
-  HRESULT EnumResult = S_OK;               // failure, or S_FALSE: success without a listing
-  int NextFailsAfter = -1;                 // Next calls that succeed before one fails
+  QStringList Children;      // identifiers, in listing order; "" gives an empty slot
+  HRESULT EnumResult = S_OK; // failure, or S_FALSE: success without a listing
+  int NextFailsAfter = -1;   // Next calls that succeed before one fails
   HRESULT NextFailure = E_FAIL;
   QByteArray Data;
-  HRESULT StreamResult = S_OK;             // GetStream fails
+  HRESULT StreamResult = S_OK; // GetStream fails
   std::uint32_t BufferSize = 4096;
-  qint64 FailReadAt = -1;                  // a read that reaches this offset fails
+  qint64 FailReadAt = -1; // a read that reaches this offset fails
   HRESULT ReadFailure = E_DEVICE_IO;
-  qint64 EndEarlyAt = -1;                  // the stream ends here, before the data does
+  qint64 EndEarlyAt = -1; // the stream ends here, before the data does
   // Called on the reader's thread before every read: a test can block in it
   // to play a device that stops answering.
   std::function<void()> BeforeRead;
@@ -63,7 +63,7 @@ struct TFakeStats {
   int Closes = 0;
   int EnumCalls = 0;
   int NextCalls = 0;
-  QStringList Opened;                      // device identifiers
+  QStringList Opened; // device identifiers
   QStringList Closed;
   TClientInformation LastClient;
   std::map<std::pair<QString, int>, int> PropertyReads; // (object, key) -> count
@@ -80,9 +80,9 @@ public:
   std::vector<TFakeDevice> Devices;
   HRESULT CreateManagerResult = S_OK;
   HRESULT CreateDeviceResult = S_OK;
-  HRESULT GetDevicesResult = S_OK;        // both calls
-  HRESULT GetDevicesSecondResult = S_OK;  // the second call only
-  std::uint32_t LowerCountBy = 0;          // the second call hands out fewer
+  HRESULT GetDevicesResult = S_OK;       // both calls
+  HRESULT GetDevicesSecondResult = S_OK; // the second call only
+  std::uint32_t LowerCountBy = 0;        // the second call hands out fewer
   TFakeStats Stats;
 
   // A device with its "DEVICE" object (a functional object named after it).
@@ -92,8 +92,8 @@ public:
   // Objects below a parent; they are appended to the parent's children.
   static TFakeObject& AddObject(TFakeDevice& device, const QString& id, const QString& parentID);
   static TFakeObject& AddStorage(TFakeDevice& device, const QString& id, const QString& name);
-  static TFakeObject& AddFolder(TFakeDevice& device, const QString& id, const QString& parentID,
-                                const QString& name, TDateTime modified = 45000.5);
+  static TFakeObject& AddFolder(TFakeDevice& device, const QString& id, const QString& parentID, const QString& name,
+                                TDateTime modified = 45000.5);
   static TFakeObject& AddFile(TFakeDevice& device, const QString& id, const QString& parentID, const QString& name,
                               const QByteArray& data, TDateTime modified = 45000.5,
                               TContentType contentType = ctGenericFile, TObjectFormat format = ofUnknown);

@@ -176,8 +176,8 @@ enum TEntryKind : std::uint8_t { ekDevice, ekStorage, ekFolder, ekFile };
 // One object. Kept small: a device may hold hundreds of thousands of files.
 struct TEntry {
   std::int64_t Size = 0;
-  std::int64_t MTime = 0;         // nanoseconds since 1970
-  std::uint32_t NameOffset = 0;   // in the name arena; the device and a folder-wide storage have none
+  std::int64_t MTime = 0;       // nanoseconds since 1970
+  std::uint32_t NameOffset = 0; // in the name arena; the device and a folder-wide storage have none
   std::uint32_t Parent = 0;
   union {
     std::uint32_t Folder = 0; // all but files: their TFolder
@@ -348,8 +348,7 @@ std::uint32_t TFolderContent::AddFolder(const struct stat& status)
   return static_cast<std::uint32_t>(FFolders.size() - 1);
 }
 
-TEntry& TFolderContent::AddEntry(std::uint32_t parent, TEntryKind kind, const struct stat& status,
-                                 QByteArrayView name)
+TEntry& TFolderContent::AddEntry(std::uint32_t parent, TEntryKind kind, const struct stat& status, QByteArrayView name)
 {
   TEntry entry;
   entry.Kind = kind;
@@ -862,9 +861,8 @@ protected:
       folders << qEnvironmentVariable("PORTKEEP_FOLDER_DEVICES").split(u':', Qt::SkipEmptyParts);
     folders << FOptions->Folders;
 
-    const QString gvfsRoot = FOptions->GvfsRoot.isEmpty()
-                               ? u"/run/user/"_s + QString::number(::getuid()) + u"/gvfs"_s
-                               : FOptions->GvfsRoot;
+    const QString gvfsRoot =
+        FOptions->GvfsRoot.isEmpty() ? u"/run/user/"_s + QString::number(::getuid()) + u"/gvfs"_s : FOptions->GvfsRoot;
     const QDir gvfs(gvfsRoot);
     if (gvfs.exists())
       for (const QString& name : gvfs.entryList({kGvfsMtpPrefix + u'*'}, QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))

@@ -204,8 +204,8 @@ HRESULT DetectDevices(const TMtpDeviceOptions& options, std::vector<TRawDevice>&
 // The process that has the device node open, if one can be seen.
 bool FindHolder(const TMtpDeviceOptions& options, const LIBMTP_raw_device_t& raw, QString& name, qint64& pid)
 {
-  const QByteArray node = QFile::encodeName(
-    options.DevNodeRoot + QString::asprintf("/%03u/%03u", raw.bus_location, unsigned(raw.devnum)));
+  const QByteArray node =
+      QFile::encodeName(options.DevNodeRoot + QString::asprintf("/%03u/%03u", raw.bus_location, unsigned(raw.devnum)));
   const QDir proc(options.ProcRoot);
   for (const QString& entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
     bool numeric = false;
@@ -507,49 +507,92 @@ struct TMtpKind {
 TMtpKind KindOf(LIBMTP_filetype_t type)
 {
   switch (type) {
-  case LIBMTP_FILETYPE_FOLDER: return {ofPropsOnly, ctFolder};
-  case LIBMTP_FILETYPE_WAV: return {ofWave, ctAudio};
-  case LIBMTP_FILETYPE_MP3: return {ofMp3, ctAudio};
-  case LIBMTP_FILETYPE_WMA: return {ofWma, ctAudio};
-  case LIBMTP_FILETYPE_OGG: return {ofOgg, ctAudio};
-  case LIBMTP_FILETYPE_AUDIBLE: return {ofAudible, ctAudio};
-  case LIBMTP_FILETYPE_MP4: return {ofMp4, ctVideo};
-  case LIBMTP_FILETYPE_UNDEF_AUDIO: return {ofUnknown, ctAudio};
-  case LIBMTP_FILETYPE_WMV: return {ofWmv, ctVideo};
-  case LIBMTP_FILETYPE_AVI: return {ofAvi, ctVideo};
-  case LIBMTP_FILETYPE_MPEG: return {ofMpeg, ctVideo};
-  case LIBMTP_FILETYPE_ASF: return {ofAdvStream, ctVideo};
-  case LIBMTP_FILETYPE_QT: return {ofUnknown, ctVideo};
-  case LIBMTP_FILETYPE_UNDEF_VIDEO: return {ofUnknown, ctVideo};
-  case LIBMTP_FILETYPE_JPEG: return {ofExif, ctImage};
-  case LIBMTP_FILETYPE_JFIF: return {ofJpgInterchange, ctImage};
-  case LIBMTP_FILETYPE_TIFF: return {ofTiff, ctImage};
-  case LIBMTP_FILETYPE_BMP: return {ofBmp, ctImage};
-  case LIBMTP_FILETYPE_GIF: return {ofGif, ctImage};
-  case LIBMTP_FILETYPE_PICT: return {ofPict, ctImage};
-  case LIBMTP_FILETYPE_PNG: return {ofPng, ctImage};
-  case LIBMTP_FILETYPE_VCALENDAR1: return {ofVCalendar, ctCalendar};
-  case LIBMTP_FILETYPE_VCALENDAR2: return {ofICalendar, ctCalendar};
-  case LIBMTP_FILETYPE_VCARD2: return {ofVCard2, ctContact};
-  case LIBMTP_FILETYPE_VCARD3: return {ofVCard3, ctContact};
-  case LIBMTP_FILETYPE_WINDOWSIMAGEFORMAT: return {ofWinImg, ctImage};
-  case LIBMTP_FILETYPE_WINEXEC: return {ofExecutable, ctProgram};
-  case LIBMTP_FILETYPE_TEXT: return {ofText, ctDocument};
-  case LIBMTP_FILETYPE_HTML: return {ofHtml, ctDocument};
-  case LIBMTP_FILETYPE_AAC: return {ofAdvAudioCoding, ctAudio};
-  case LIBMTP_FILETYPE_FLAC: return {ofFlac, ctAudio};
-  case LIBMTP_FILETYPE_MP2: return {ofMp2, ctAudio};
-  case LIBMTP_FILETYPE_M4A: return {ofM4a, ctAudio};
-  case LIBMTP_FILETYPE_DOC: return {ofMSWord, ctDocument};
-  case LIBMTP_FILETYPE_XML: return {ofXml, ctDocument};
-  case LIBMTP_FILETYPE_XLS: return {ofMSExel, ctDocument};
-  case LIBMTP_FILETYPE_PPT: return {ofMSPowerpoint, ctDocument};
-  case LIBMTP_FILETYPE_MHT: return {ofUnknown, ctDocument};
-  case LIBMTP_FILETYPE_JP2: return {ofJp2, ctImage};
-  case LIBMTP_FILETYPE_JPX: return {ofJpX, ctImage};
-  case LIBMTP_FILETYPE_ALBUM: return {ofUnknown, ctAudioAlbum};
-  case LIBMTP_FILETYPE_PLAYLIST: return {ofUnknown, ctPlayList};
-  default: return {ofUnknown, ctGenericFile};
+  case LIBMTP_FILETYPE_FOLDER:
+    return {ofPropsOnly, ctFolder};
+  case LIBMTP_FILETYPE_WAV:
+    return {ofWave, ctAudio};
+  case LIBMTP_FILETYPE_MP3:
+    return {ofMp3, ctAudio};
+  case LIBMTP_FILETYPE_WMA:
+    return {ofWma, ctAudio};
+  case LIBMTP_FILETYPE_OGG:
+    return {ofOgg, ctAudio};
+  case LIBMTP_FILETYPE_AUDIBLE:
+    return {ofAudible, ctAudio};
+  case LIBMTP_FILETYPE_MP4:
+    return {ofMp4, ctVideo};
+  case LIBMTP_FILETYPE_UNDEF_AUDIO:
+    return {ofUnknown, ctAudio};
+  case LIBMTP_FILETYPE_WMV:
+    return {ofWmv, ctVideo};
+  case LIBMTP_FILETYPE_AVI:
+    return {ofAvi, ctVideo};
+  case LIBMTP_FILETYPE_MPEG:
+    return {ofMpeg, ctVideo};
+  case LIBMTP_FILETYPE_ASF:
+    return {ofAdvStream, ctVideo};
+  case LIBMTP_FILETYPE_QT:
+    return {ofUnknown, ctVideo};
+  case LIBMTP_FILETYPE_UNDEF_VIDEO:
+    return {ofUnknown, ctVideo};
+  case LIBMTP_FILETYPE_JPEG:
+    return {ofExif, ctImage};
+  case LIBMTP_FILETYPE_JFIF:
+    return {ofJpgInterchange, ctImage};
+  case LIBMTP_FILETYPE_TIFF:
+    return {ofTiff, ctImage};
+  case LIBMTP_FILETYPE_BMP:
+    return {ofBmp, ctImage};
+  case LIBMTP_FILETYPE_GIF:
+    return {ofGif, ctImage};
+  case LIBMTP_FILETYPE_PICT:
+    return {ofPict, ctImage};
+  case LIBMTP_FILETYPE_PNG:
+    return {ofPng, ctImage};
+  case LIBMTP_FILETYPE_VCALENDAR1:
+    return {ofVCalendar, ctCalendar};
+  case LIBMTP_FILETYPE_VCALENDAR2:
+    return {ofICalendar, ctCalendar};
+  case LIBMTP_FILETYPE_VCARD2:
+    return {ofVCard2, ctContact};
+  case LIBMTP_FILETYPE_VCARD3:
+    return {ofVCard3, ctContact};
+  case LIBMTP_FILETYPE_WINDOWSIMAGEFORMAT:
+    return {ofWinImg, ctImage};
+  case LIBMTP_FILETYPE_WINEXEC:
+    return {ofExecutable, ctProgram};
+  case LIBMTP_FILETYPE_TEXT:
+    return {ofText, ctDocument};
+  case LIBMTP_FILETYPE_HTML:
+    return {ofHtml, ctDocument};
+  case LIBMTP_FILETYPE_AAC:
+    return {ofAdvAudioCoding, ctAudio};
+  case LIBMTP_FILETYPE_FLAC:
+    return {ofFlac, ctAudio};
+  case LIBMTP_FILETYPE_MP2:
+    return {ofMp2, ctAudio};
+  case LIBMTP_FILETYPE_M4A:
+    return {ofM4a, ctAudio};
+  case LIBMTP_FILETYPE_DOC:
+    return {ofMSWord, ctDocument};
+  case LIBMTP_FILETYPE_XML:
+    return {ofXml, ctDocument};
+  case LIBMTP_FILETYPE_XLS:
+    return {ofMSExel, ctDocument};
+  case LIBMTP_FILETYPE_PPT:
+    return {ofMSPowerpoint, ctDocument};
+  case LIBMTP_FILETYPE_MHT:
+    return {ofUnknown, ctDocument};
+  case LIBMTP_FILETYPE_JP2:
+    return {ofJp2, ctImage};
+  case LIBMTP_FILETYPE_JPX:
+    return {ofJpX, ctImage};
+  case LIBMTP_FILETYPE_ALBUM:
+    return {ofUnknown, ctAudioAlbum};
+  case LIBMTP_FILETYPE_PLAYLIST:
+    return {ofUnknown, ctPlayList};
+  default:
+    return {ofUnknown, ctGenericFile};
   }
 }
 
