@@ -302,8 +302,9 @@ TEST_F(BackupRunTest, ADeviceThatGoesAwaySaysSoOnceAndStops)
   // As when a phone is unplugged: the folder behind the device disappears
   // after the first copy.
   FView.OnLine = [this](const QString& line) {
-    if (line.startsWith(u"    + Copied"_s) && QFileInfo::exists(FDevice))
+    if (line.startsWith(u"    + Copied"_s) && QFileInfo::exists(FDevice)) {
       ASSERT_TRUE(QDir().rename(FDevice, FDevice + u".unplugged"_s));
+    }
   };
   const QStringList lines = RunBackup(Settings(), {u"Phone"_s});
   const QString log = lines.join(u'\n');
@@ -570,7 +571,7 @@ TEST_F(FakeDeviceRunTest, WhatCannotBeReadIsAnErrorLineAndNeverACopy)
   Open();
   const QStringList lines = RunBackup();
   const QString log = lines.join(u'\n');
-  for (const QString name : {u"closed.jpg"_s, u"short.jpg"_s, u"zero.jpg"_s}) {
+  for (const QString& name : {u"closed.jpg"_s, u"short.jpg"_s, u"zero.jpg"_s}) {
     EXPECT_EQ(lines.filter(u"  *** "_s + name + u": "_s).size(), 1) << log.toStdString();
     EXPECT_FALSE(log.contains(u"+ Copied: "_s + name)) << log.toStdString();
     EXPECT_FALSE(QFileInfo::exists(FDest + u"/Phone/DCIM/"_s + name)) << name.toStdString();
