@@ -26,9 +26,9 @@ QString Join(const QString& folder, const QString& name);
 using ardanto::IsSameOrBelow;
 using ardanto::ResolvedPath;
 
-// Reserves a temporary name in folder: ".ar-" + six characters + ".part".
-// The name is free when this returns (the copy creates it exclusively).
-// Empty with errno in error when the folder takes no file.
+// Chooses a temporary name in folder: ".ar-" + six characters + ".part",
+// free when this returns (the copy creates it exclusively). Empty with errno
+// in error when the folder cannot be looked into.
 QString ReserveTempName(const QString& folder, int& error);
 // A temporary of ours: a reserved name, the copy engine's own temporary of
 // one (". + name + . + eight characters") or a database journal beside one.
