@@ -106,7 +106,7 @@ QString ReserveTempName(const QString& folder, int& error)
 bool IsTempName(const QString& name)
 {
   static const QRegularExpression kPattern(
-      uR"(^(\.ar-[A-Za-z0-9]{6}\.part(-journal|-wal|-shm)?|\.\.ar-[A-Za-z0-9]{6}\.part\.[A-Za-z0-9]{8})$)"_s);
+      uR"(^(\.ar-[A-Za-z0-9]{6}\.part(-src)?(-journal|-wal|-shm)?|\.\.ar-[A-Za-z0-9]{6}\.part\.[A-Za-z0-9]{8})$)"_s);
   return kPattern.match(name).hasMatch();
 }
 

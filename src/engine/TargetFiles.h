@@ -31,7 +31,8 @@ using ardanto::ResolvedPath;
 // in error when the folder cannot be looked into.
 QString ReserveTempName(const QString& folder, int& error);
 // A temporary of ours: a reserved name, the copy engine's own temporary of
-// one (". + name + . + eight characters") or a database journal beside one.
+// one (". + name + . + eight characters"), a database copied aside for its
+// snapshot (name + "-src") or a database journal beside either.
 bool IsTempName(const QString& name);
 // Removes our temporaries in folder (not below it) that are older than
 // notBefore (seconds since 1970); a run that is still writing one is newer.

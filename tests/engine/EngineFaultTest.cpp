@@ -514,4 +514,59 @@ c.close()
   EXPECT_EQ(FilesBelow(source), before);
 }
 
+// Thunderbird can end with committed data still in a database's -wal and no
+// -shm. The copy must hold that data, and the profile must keep exactly its
+// two files: a -shm left beside them is not the profile's, and the database
+// file itself must not be changed by folding the log into it.
+TEST_F(FaultTest, ADatabaseWithDataInItsLogIsCopiedWholeAndLeftAsItWas)
+{
+  const QString source = Profile({{u"prefs.js"_s, "p", {}}});
+  const QString database = source + u"/abook.sqlite"_s;
+  const QString make = uR"py(
+import os, sqlite3, sys
+path = sys.argv[1]
+c = sqlite3.connect(path, isolation_level=None)
+c.execute("pragma journal_mode=wal")
+c.execute("create table t(a)")
+c.close()
+c = sqlite3.connect(path, isolation_level=None)
+c.execute("pragma wal_autocheckpoint=0")
+c.executemany("insert into t values(?)", ((str(i) * 50,) for i in range(2000)))
+os.remove(path + "-shm")
+os._exit(0)  # the log stays as an ended program leaves it
+)py"_s;
+  ASSERT_EQ(RunTool(Python(), {u"-c"_s, make, database}).ExitCode, 0);
+  ASSERT_EQ(FilesBelow(source), (QStringList{u"abook.sqlite"_s, u"abook.sqlite-wal"_s, u"prefs.js"_s}));
+  const QByteArray db = ReadFile(database);
+  const QByteArray wal = ReadFile(database + u"-wal"_s);
+  ASSERT_GT(wal.size(), 100000) << "the rows are in the log";
+
+  TBackupSpec spec = Spec(source);
+  const QString task = WriteBackupTask(u"tb-wal.buj"_s, spec);
+  const TEngineRun first = Run({task, u"/force"_s});
+  ASSERT_EQ(first.ExitCode, 0) << first.Log.join(u'\n').toStdString();
+  EXPECT_EQ(FilesBelow(source), (QStringList{u"abook.sqlite"_s, u"abook.sqlite-wal"_s, u"prefs.js"_s}));
+  EXPECT_EQ(ReadFile(database), db);
+  EXPECT_EQ(ReadFile(database + u"-wal"_s), wal);
+  const QString backup = BackupOf(spec.Destination, source);
+  EXPECT_EQ(FilesBelow(backup), (QStringList{u"abook.sqlite.zip"_s, u"prefs.js.zip"_s})) << "no temporaries left";
+
+  TRestoreSpec restore;
+  restore.Source = backup;
+  restore.Target = Path(u"restored"_s);
+  ASSERT_EQ(Run({WriteRestoreTask(u"tb-wal.rsj"_s, restore), u"/restore"_s, u"/force"_s}).ExitCode, 0);
+  const QString count = uR"py(
+import sqlite3, sys
+c = sqlite3.connect(sys.argv[1])
+print(c.execute("pragma integrity_check").fetchone()[0], c.execute("select count(*) from t").fetchone()[0])
+)py"_s;
+  const TToolResult rows = RunTool(Python(), {u"-c"_s, count, restore.Target + u"/abook.sqlite"_s});
+  EXPECT_EQ(rows.Out.trimmed(), QByteArray("ok 2000")) << rows.Err.toStdString();
+
+  const TEngineRun second = Run({task, u"/force"_s});
+  ASSERT_EQ(second.ExitCode, 0);
+  EXPECT_TRUE(second.Log.join(u'\n').contains(u"0 files copied, 2 skipped"_s)) << second.Log.join(u'\n').toStdString();
+  EXPECT_EQ(FilesBelow(source), (QStringList{u"abook.sqlite"_s, u"abook.sqlite-wal"_s, u"prefs.js"_s}));
+}
+
 } // namespace
