@@ -21,6 +21,9 @@ namespace ardanto {
 namespace {
 
 using namespace Qt::StringLiterals;
+using test::HasHeader;
+using test::Header;
+using test::Strings;
 using test::TServerOptions;
 using test::TSmtpTestServer;
 using test::TTestCertificates;
@@ -29,30 +32,6 @@ using ::testing::Not;
 
 const QString kUser = u"mail-user"_s;
 const QString kPassword = u"Pässwörd-42"_s;
-
-QString Header(const QJsonObject& message, const QString& name)
-{
-  for (const QJsonValue& h : message[u"headers"_s].toArray())
-    if (h[0].toString().compare(name, Qt::CaseInsensitive) == 0)
-      return h[1].toString();
-  return QString();
-}
-
-bool HasHeader(const QJsonObject& message, const QString& name)
-{
-  for (const QJsonValue& h : message[u"headers"_s].toArray())
-    if (h[0].toString().compare(name, Qt::CaseInsensitive) == 0)
-      return true;
-  return false;
-}
-
-QStringList Strings(const QJsonValue& array)
-{
-  QStringList result;
-  for (const QJsonValue& v : array.toArray())
-    result.append(v.toString());
-  return result;
-}
 
 QJsonArray Address(const QString& name, const QString& address)
 {

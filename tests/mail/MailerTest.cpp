@@ -22,6 +22,9 @@ namespace ardanto {
 namespace {
 
 using namespace Qt::StringLiterals;
+using test::HasHeader;
+using test::Header;
+using test::Strings;
 using test::TServerOptions;
 using test::TSmtpTestServer;
 using test::TTestCertificates;
@@ -30,22 +33,6 @@ using ::testing::Not;
 
 const QString kUser = u"mail-user"_s;
 const QString kPassword = u"s3cr3t-Pässwörd"_s;
-
-QString Header(const QJsonObject& message, const QString& name)
-{
-  for (const QJsonValue& h : message[u"headers"_s].toArray())
-    if (h[0].toString().compare(name, Qt::CaseInsensitive) == 0)
-      return h[1].toString();
-  return QString();
-}
-
-bool HasHeader(const QJsonObject& message, const QString& name)
-{
-  for (const QJsonValue& h : message[u"headers"_s].toArray())
-    if (h[0].toString().compare(name, Qt::CaseInsensitive) == 0)
-      return true;
-  return false;
-}
 
 QJsonArray Parts(const QJsonObject& message)
 {
@@ -58,14 +45,6 @@ QJsonObject PartByFile(const QJsonObject& message, const QString& fileName)
     if (p[u"filename"_s].toString() == fileName)
       return p.toObject();
   return {};
-}
-
-QStringList Strings(const QJsonValue& array)
-{
-  QStringList result;
-  for (const QJsonValue& v : array.toArray())
-    result.append(v.toString());
-  return result;
 }
 
 std::string Errors(const TmMailer& mailer)

@@ -159,4 +159,28 @@ QJsonObject ParseMessageFile(const QString& fileName)
   return QJsonDocument::fromJson(r.Output).object();
 }
 
+QString Header(const QJsonObject& message, const QString& name)
+{
+  for (const QJsonValue& h : message[u"headers"_s].toArray())
+    if (h[0].toString().compare(name, Qt::CaseInsensitive) == 0)
+      return h[1].toString();
+  return QString();
+}
+
+bool HasHeader(const QJsonObject& message, const QString& name)
+{
+  for (const QJsonValue& h : message[u"headers"_s].toArray())
+    if (h[0].toString().compare(name, Qt::CaseInsensitive) == 0)
+      return true;
+  return false;
+}
+
+QStringList Strings(const QJsonValue& array)
+{
+  QStringList result;
+  for (const QJsonValue& v : array.toArray())
+    result.append(v.toString());
+  return result;
+}
+
 } // namespace ardanto::test

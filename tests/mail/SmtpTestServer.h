@@ -64,4 +64,10 @@ QString FixtureScript();
 // Summary of a message file, made by the same parser the server uses.
 QJsonObject ParseMessageFile(const QString& fileName);
 
+// Reading a parsed message: a header's value (empty when missing), whether
+// it is there, and a JSON array of texts.
+QString Header(const QJsonObject& message, const QString& name);
+bool HasHeader(const QJsonObject& message, const QString& name);
+QStringList Strings(const QJsonValue& array);
+
 } // namespace ardanto::test
