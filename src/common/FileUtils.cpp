@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 
 #include <cerrno>
@@ -840,6 +841,29 @@ QString FormatCount(const QString& pattern, std::int64_t count)
   if (at >= 0)
     text.replace(at, 2, number);
   return text;
+}
+
+QString FreeTempName(const QString& folder, QByteArrayView prefix, QByteArrayView suffix, int& error)
+{
+  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  const QByteArray base = QFile::encodeName(SetDirName(folder)) + prefix;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    QByteArray name = base;
+    for (int i = 0; i < 6; ++i)
+      name += kChars[QRandomGenerator::global()->bounded(static_cast<int>(sizeof kChars - 1))];
+    name += suffix;
+    struct stat st {};
+    if (::lstat(name.constData(), &st) == 0)
+      continue;
+    if (errno != ENOENT) {
+      error = errno;
+      return QString();
+    }
+    error = 0;
+    return QFile::decodeName(name);
+  }
+  error = EEXIST;
+  return QString();
 }
 
 } // namespace ardanto

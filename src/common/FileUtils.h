@@ -88,6 +88,15 @@ private:
 // failure the old file is unchanged and no temporary file is left.
 int WriteFileAtomically(const QString& fileName, QByteArrayView data, mode_t newFileMode = 0600);
 
+// A hidden name in folder that no file has now: prefix, six random letters or
+// digits, suffix (".pk-Ab3xZ9.part"). Nothing is created: whoever writes there
+// creates it without replacing a file, so a name taken meanwhile fails that
+// write instead of overwriting. (Creating and deleting a file per copy to
+// reserve its name cost more than the copy: ext4 searches past recently
+// deleted inodes for every new file.) Empty with error set when the folder
+// cannot be looked into or no free name turned up.
+QString FreeTempName(const QString& folder, QByteArrayView prefix, QByteArrayView suffix, int& error);
+
 // Reads a whole file. Raises EExtFileStreamError with the system's reason.
 QByteArray ReadWholeFile(const QString& fileName, std::int64_t maxSize = std::int64_t(256) << 20);
 

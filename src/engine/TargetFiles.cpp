@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 
 #include <cerrno>
@@ -77,30 +76,7 @@ QString Join(const QString& folder, const QString& name)
 
 QString ReserveTempName(const QString& folder, int& error)
 {
-  // Chosen, not created: a file made and deleted for every copy leaves as
-  // many freed inodes, and ext4 then searches past all of them for each new
-  // file (a third of a first run's time went there). The copy engine creates
-  // the name without replacing anything, so a name taken meanwhile fails the
-  // copy instead of overwriting another file.
-  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  const QByteArray base = Native(ardanto::SetDirName(folder)) + kTempPrefix;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    QByteArray name = base;
-    for (int i = 0; i < 6; ++i)
-      name += kChars[QRandomGenerator::global()->bounded(static_cast<int>(sizeof kChars - 1))];
-    name += kTempSuffix;
-    struct stat st {};
-    if (::lstat(name.constData(), &st) == 0)
-      continue;
-    if (errno != ENOENT) {
-      error = errno;
-      return QString();
-    }
-    error = 0;
-    return QFile::decodeName(name);
-  }
-  error = EEXIST;
-  return QString();
+  return ardanto::FreeTempName(folder, kTempPrefix, kTempSuffix, error);
 }
 
 bool IsTempName(const QString& name)

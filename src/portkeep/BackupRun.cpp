@@ -15,7 +15,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QRandomGenerator>
 #include <QSet>
 
 #include <algorithm>
@@ -61,33 +60,15 @@ struct stat StatOf(const QString& name, bool& exists)
 // A free hidden file name in folder for a copy in progress. The copy goes
 // there and takes the target's name only once it is complete, so a broken
 // copy never stands in for the file, and an older copy stays until then.
-// Nothing is created here: the copy engine creates the name without
-// replacing a file, so a name someone else takes meanwhile fails the copy
-// instead of being overwritten. (Creating and deleting a file per copy to
-// reserve the name cost more than the copy: ext4 searches past recently
-// deleted inodes for every new file.)
 QString ReserveTempName(const QString& folder)
 {
-  static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  const QByteArray dir = QFile::encodeName(SetDirName(folder));
   // A folder that takes no new files is the run's error, told with the target's name.
-  if (::access(dir.constData(), W_OK | X_OK) != 0)
+  if (::access(QFile::encodeName(SetDirName(folder)).constData(), W_OK | X_OK) != 0)
     return QString();
-  QByteArray name;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    name = dir + kTempPrefix;
-    for (int i = 0; i < 6; ++i)
-      name += kChars[QRandomGenerator::global()->bounded(static_cast<int>(sizeof kChars - 1))];
-    name += kTempSuffix;
-    struct stat st {};
-    if (::lstat(name.constData(), &st) != 0) {
-      if (errno == ENOENT)
-        return QFile::decodeName(name);
-      return QString();
-    }
-  }
-  errno = EEXIST;
-  return QString();
+  int error = 0;
+  const QString name = FreeTempName(folder, kTempPrefix, kTempSuffix, error);
+  errno = error;
+  return name;
 }
 
 bool IsTempName(const char* name)
