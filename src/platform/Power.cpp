@@ -162,7 +162,7 @@ bool TLogindPowerBackend::Request(TPowerAction action, QString& error)
 
 bool TRecordingPowerBackend::Request(TPowerAction action, QString& error)
 {
-  Requests.append(action);
+  Requests.push_back(action);
   if (!Accept)
     error = Error;
   return Accept;

@@ -7,6 +7,8 @@
 #include <QList>
 #include <QString>
 
+#include <vector>
+
 namespace ardanto::platform {
 
 // What follows a forced run. The programs never set dmIdleOff and dmHybrid;
@@ -39,7 +41,7 @@ class TRecordingPowerBackend : public TPowerBackend {
 public:
   bool Request(TPowerAction action, QString& error) override;
 
-  QList<TPowerAction> Requests;
+  std::vector<TPowerAction> Requests; // std::vector: equal empty lists compare without touching memory
   bool Accept = true;
   QString Error = QStringLiteral("Access denied");
 };

@@ -34,7 +34,7 @@ TEST(ShutDownWindows, AsksTheServiceForTheMatchingAction)
 {
   struct TCase {
     TDownMode Kind;
-    QList<TPowerAction> Requests;
+    std::vector<TPowerAction> Requests;
   } cases[] = {
       {dmNone, {}},
       {dmLogOff, {TPowerAction::LogOff}},
@@ -57,7 +57,7 @@ TEST(ShutDownWindows, AsksTheServiceForTheMatchingAction)
   ScopedBackend scoped(&fake);
   EXPECT_TRUE(SuspendWindows(false));
   EXPECT_TRUE(SuspendWindows(true));
-  EXPECT_EQ(fake.Requests, (QList<TPowerAction>{TPowerAction::Suspend, TPowerAction::Hibernate}));
+  EXPECT_EQ(fake.Requests, (std::vector<TPowerAction>{TPowerAction::Suspend, TPowerAction::Hibernate}));
 }
 
 TEST(ShutDownWindows, PassesTheServicesReasonOn)

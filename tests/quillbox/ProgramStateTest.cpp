@@ -154,7 +154,7 @@ TEST_F(ProgramStateTest, AForcedRunStartsTheEngineWithTheTaskAndTheStatusOptions
     EXPECT_EQ(TaskValue(calls[0].TaskText, u"Dir000"_s, u"Source"_s), FHome.ProfileFolder(u"alpha"_s));
     EXPECT_EQ(TaskValue(calls[0].TaskText, u"Global"_s, u"Destination"_s), FBackup);
   }
-  EXPECT_TRUE(FPower.Requests.isEmpty());
+  EXPECT_TRUE(FPower.Requests.empty());
 }
 
 TEST_F(ProgramStateTest, TheWindowsStatusSettingsGoToTheEngine)
@@ -346,7 +346,7 @@ TEST_F(ProgramStateTest, AForcedRunOfAnUnknownProfileEndsWithoutShuttingDown)
   TProgramState& state = Create({u"ghost"_s, u"/force"_s, u"/end:shutdown"_s, u"/suspend:standby"_s});
   EXPECT_TRUE(state.CheckForce());
   EXPECT_EQ(FView.Errors, QStringList{u"Profile \"ghost\" not found!"_s});
-  EXPECT_TRUE(FPower.Requests.isEmpty());
+  EXPECT_TRUE(FPower.Requests.empty());
   EXPECT_TRUE(FEngine->Calls().empty());
 }
 
@@ -355,7 +355,7 @@ TEST_F(ProgramStateTest, AForcedRunEndsWithTheShutdownOrSuspendAskedFor)
   WriteBackupDirectory(FBackup);
   const struct {
     QStringList Options;
-    QList<TPowerAction> Requests;
+    std::vector<TPowerAction> Requests;
   } cases[] = {
       {{u"/end:shutdown"_s}, {TPowerAction::PowerOff}},
       {{u"/end:restart"_s}, {TPowerAction::Reboot}},
@@ -390,7 +390,7 @@ TEST_F(ProgramStateTest, AForcedRunThatCannotStartStillShutsDown)
   TProgramState& state = Create({u"alpha"_s, u"/force"_s, u"/end:shutdown"_s});
   EXPECT_TRUE(state.CheckForce());
   EXPECT_EQ(FView.Errors, QStringList{u"No Thunderbird profiles found!"_s});
-  EXPECT_EQ(FPower.Requests, QList<TPowerAction>{TPowerAction::PowerOff});
+  EXPECT_EQ(FPower.Requests, std::vector<TPowerAction>{TPowerAction::PowerOff});
   EXPECT_TRUE(FEngine->Calls().empty());
 }
 

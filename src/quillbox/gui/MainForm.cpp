@@ -141,6 +141,9 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QMainWindo
 
 TMainForm::~TMainForm()
 {
+  // Hiding the window as QWidget goes takes the focus from the folder field,
+  // which would finish its editing on a form that is no longer there.
+  disconnect(leBackupDir, nullptr, this, nullptr);
   if (FUnattended)
     SetChoiceResponder({});
 }
