@@ -146,6 +146,19 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
       break; // unknown words, "status" and "hide" among them
     }
   }
+  // A task file opened from the file manager ("quillbox %f" of the menu
+  // entry): its profile, and its folder as the task folder unless one is given.
+  const QString& path = result.MailProfile;
+  if (path.contains(ardanto::kPathDelim) &&
+      (path.endsWith(u".buj"_s, Qt::CaseInsensitive) || path.endsWith(u".rsj"_s, Qt::CaseInsensitive))) {
+    const QFileInfo file(path);
+    if (result.JobDir.isEmpty())
+      result.JobDir = file.absolutePath();
+    QString profile = file.completeBaseName();
+    if (profile.startsWith(u"tb-"_s, Qt::CaseInsensitive))
+      profile.remove(0, 3);
+    result.MailProfile = profile;
+  }
   return result;
 }
 

@@ -33,7 +33,9 @@ struct TCommandLine {
 // not: its word holds a "/"); its word is matched by prefix against force,
 // ini, taskdir, backupdir, logmode, logdir, dark, exclude, end, suspend, wait,
 // prompt in this order, an empty word matching the first. "word:value" gives
-// the value. Unknown words are ignored.
+// the value. Unknown words are ignored. A first plain argument that is the
+// path of a task file (".buj", ".rsj") gives the profile of its name ("tb-"
+// and the profile) and, unless taskdir is given, its folder as the task folder.
 TCommandLine ParseCommandLine(const QStringList& arguments);
 
 // An option's number: read up to the first blank after leading blanks;

@@ -131,9 +131,9 @@ TEST_F(QuillboxWindowTest, HoldsItsControlsAndTheFunctionsOfLaterVersionsAreOff)
     Control<QListWidget>(name);
   Control<QSpinBox>("edWaitTime");
   for (const char* name : {"bbProfile", "btDest", "btnVolume", "btnPlaceholder", "btExcludedFiles", "btExcludedTypes",
-                           "bbBackup", "bbRestore", "bbMove", "bbInfo", "bbHelp", "bbQuit", "btMail"})
+                           "bbBackup", "bbRestore", "bbMove", "bbShowLog", "bbInfo", "bbHelp", "bbQuit", "btMail"})
     EXPECT_TRUE(Control<QPushButton>(name)->isEnabled()) << name;
-  for (const char* name : {"bbWinTask", "bbBackupShortcut", "bbShowLog", "bbShowFiles"}) {
+  for (const char* name : {"bbWinTask", "bbBackupShortcut", "bbShowFiles"}) {
     QPushButton* button = Control<QPushButton>(name);
     EXPECT_FALSE(button->isEnabled()) << name;
     EXPECT_TRUE(button->toolTip().contains(u"later version"_s)) << name;

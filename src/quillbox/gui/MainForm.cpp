@@ -23,6 +23,7 @@
 #include "ui/ListEditor.h"
 #include "ui/PasswordDialog.h"
 #include "ui/PlaceHolderDialog.h"
+#include "ui/TextViewer.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -126,6 +127,7 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QMainWindo
   setObjectName(u"MainForm"_s);
   BuildWindow();
   FState.Create(arguments);
+  FPrinter = ui::ReadPrinterSettings(FState.EngineSettingsFile);
   FProfileDialog = std::make_unique<TSelectProfileDialog>(this);
   setWindowTitle(FState.ProgTitle + u" - "_s + _("Backup of Thunderbird mail data"));
   if (FState.Top >= 0 && FState.Left >= 0)
@@ -353,7 +355,7 @@ void TMainForm::BuildWindow()
   bbBackupShortcut = Button(gbBackup, "bbBackupShortcut", _("Shortcut…"), _("Create Desktop shortcut to start backup"),
                             QStyle::SP_DesktopIcon);
   bbShowLog = Button(gbBackup, "bbShowLog", _("Log"), _("Show backup log file"), QStyle::SP_FileDialogDetailedView);
-  for (QPushButton* b : {bbWinTask, bbBackupShortcut, bbShowLog})
+  for (QPushButton* b : {bbWinTask, bbBackupShortcut})
     NotYet(b);
   auto* backupRow = new QHBoxLayout(gbBackup);
   for (QPushButton* b : {bbBackup, bbWinTask, bbBackupShortcut, bbShowLog})
@@ -469,6 +471,7 @@ void TMainForm::WireControls()
   connect(bbBackup, &QPushButton::clicked, this, [this] { bbBackupClick(); });
   connect(bbRestore, &QPushButton::clicked, this, [this] { bbRestoreClick(); });
   connect(bbMove, &QPushButton::clicked, this, [this] { bbMoveClick(); });
+  connect(bbShowLog, &QPushButton::clicked, this, [this] { Exclusive([this] { bbShowLogClick(); }); });
   connect(bbInfo, &QPushButton::clicked, this, [this] { Exclusive([this] { bbInfoClick(); }); });
   connect(bbHelp, &QPushButton::clicked, this, [this] { ui::OpenHelp(this, kHelpPage); });
   connect(bbQuit, &QPushButton::clicked, this, [this] { bbQuitClick(); });
@@ -788,6 +791,19 @@ void TMainForm::EditExcludedTypes()
   };
   if (EditFilterList(_("File types to be excluded"), FState.ExcludedTypes, editor))
     FillList(lbExcludedTypes, FState.ExcludedTypes);
+}
+
+void TMainForm::bbShowLogClick()
+{
+  const QString logFile = TaskLogFile(FState.BuTaskName);
+  if (!QFileInfo(logFile).isFile()) {
+    ShowError(_("Log file not found: ") + logFile);
+    return;
+  }
+  ui::TTextViewerOptions options = ui::EngineLogViewerOptions(FState.ProgTitle, logFile, FState.EngineSettingsFile);
+  options.Printer = FPrinter;
+  options.Position = DialogPos();
+  ui::TTextViewer::Show(this, options);
 }
 
 void TMainForm::bbInfoClick()

@@ -7,6 +7,7 @@
 
 #include "quillbox/MailDataView.h"
 #include "quillbox/ProgramState.h"
+#include "ui/TextViewer.h"
 
 #include <QMainWindow>
 
@@ -65,6 +66,7 @@ public:
   void bbProfileClick();
   void bbRestoreClick();
   void bbMoveClick();
+  void bbShowLogClick();
   // Test hook: runs whenever the window processes events while the engine
   // runs or a move copies.
   std::function<void()> OnEngineEvents;
@@ -126,6 +128,7 @@ private:
   std::unique_ptr<TSelectProfileDialog> FProfileDialog;
   std::unique_ptr<ardanto::ui::TDirectoryDialog> FDirectoryDialog;
   std::unique_ptr<ardanto::TmMailer> FMailer;
+  ardanto::ui::TPrinterSettings FPrinter; // of the log viewer, read at start-up
   bool FShown = false;
   bool FStopped = false;
   bool FUnattended = false;
