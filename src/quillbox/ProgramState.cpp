@@ -69,6 +69,11 @@ QString EngineStillRunningText()
            "Wait until it has finished before starting the next one.");
 }
 
+QString NoBackupDirText()
+{
+  return _("Destination") + u": "_s + _("No directory specified!");
+}
+
 TProgramState::TProgramState(IProgramView& view) : FView(view)
 {
 }
@@ -317,15 +322,11 @@ QString TProgramState::BackupFolder(bool forced)
   return ExpandDestinationPlaceholders(folder, QString(), Task.BackupCount).trimmed();
 }
 
-bool TProgramState::StartBackup(const QString& taskFile, bool forced)
+bool TProgramState::MakeBackupFolder(bool forced, QString& folder)
 {
-  if (FEngineRunning) {
-    FView.ShowError(EngineStillRunningText());
-    return false;
-  }
-  const QString folder = BackupFolder(forced);
+  folder = BackupFolder(forced);
   if (folder.isEmpty()) {
-    FView.ShowError(_("Destination") + u": "_s + _("No directory specified!"));
+    FView.ShowError(NoBackupDirText());
     return false;
   }
   // A folder that is not absolute (a volume that is not mounted, say) would
@@ -334,12 +335,41 @@ bool TProgramState::StartBackup(const QString& taskFile, bool forced)
     FView.ShowError(FormatText(_("Could not create directory:\r\n\"%s\""), {folder}));
     return false;
   }
-  if (!SaveTask(taskFile, forced))
+  return true;
+}
+
+bool TProgramState::StartBackup(const QString& taskFile, bool forced)
+{
+  if (FEngineRunning) {
+    FView.ShowError(EngineStillRunningText());
+    return false;
+  }
+  QString folder;
+  if (!MakeBackupFolder(forced, folder) || !SaveTask(taskFile, forced))
     return false;
   QString error;
   if (!WriteBackupInfo(folder, MailProfile, MailDir, error))
     FView.ShowError(error); // the record helps a restore later; the backup goes on without it
   return RunEngine(BackupCommand(taskFile, forced));
+}
+
+bool TProgramState::HasBackupDir()
+{
+  if (!RealDir.trimmed().isEmpty())
+    return true;
+  FView.ShowError(NoBackupDirText());
+  return false;
+}
+
+bool TProgramState::SaveUnattendedTask()
+{
+  QString folder;
+  return MakeBackupFolder(false, folder) && SaveTask(BuTaskName, false);
+}
+
+QString TProgramState::UnattendedArguments(const QString& options) const
+{
+  return QuoteIfBlank(MailProfile) + options;
 }
 
 bool TProgramState::RunEngine(const TEngineCommand& command)

@@ -71,6 +71,15 @@ public:
   // profile's folder in bu-profiles.ini, starts the engine and waits for it.
   // True when the engine reported success. Refused while the engine runs.
   bool StartBackup(const QString& taskFile, bool forced);
+
+  // What a scheduled task or a desktop shortcut needs before it is made: a
+  // backup folder (false after saying there is none), a folder that can be
+  // created and the task saved in normal mode (false after showing why not).
+  bool HasBackupDir();
+  bool SaveUnattendedTask();
+  // The command line of an unattended backup of the profile: the profile's
+  // name, in double quotes when it holds a blank, and the options.
+  QString UnattendedArguments(const QString& options) const;
   // Starts the engine and waits; the engine's report and every failure is
   // shown. Refused (false) while an engine started here still runs.
   bool RunEngine(const TEngineCommand& command);
@@ -132,6 +141,8 @@ public:
 private:
   // What follows a forced run.
   void ShutDownOrSuspend();
+  // The expanded backup folder, created; false after showing why not.
+  bool MakeBackupFolder(bool forced, QString& folder);
 
   IProgramView& FView;
   bool FEngineRunning = false;
@@ -140,5 +151,6 @@ private:
 // The texts the run shows.
 QString EngineNotFoundText();
 QString EngineStillRunningText();
+QString NoBackupDirText();
 
 } // namespace quillbox
