@@ -133,6 +133,12 @@ TEST(ScheduleGuardCheck, LetsADueOccurrenceThroughOnce)
   EXPECT_TRUE(unreadable.Output.contains("broken.xml")) << unreadable.Output.toStdString();
   EXPECT_EQ(ardanto::test::Run(Guard(), {u"check"_s, u"--state"_s, state, dir.File(u"gone.xml"_s)}).ExitCode, 255);
   EXPECT_EQ(ardanto::test::Run(Guard(), {u"check"_s}).ExitCode, 255);
+
+  // The journal gets it in the session's language.
+  const ardanto::test::ScopedEnv german("LANGUAGE", "de");
+  const ProcessResult inGerman =
+      ardanto::test::Run(Guard(), {u"check"_s, u"--state"_s, state, dir.File(u"gone.xml"_s)});
+  EXPECT_TRUE(inGerman.Output.contains("kann nicht gelesen werden")) << inGerman.Output.toStdString();
 }
 
 TEST(ManagerStartTime, IsWhenTheNamedProcessStarted)
