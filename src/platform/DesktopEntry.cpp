@@ -120,4 +120,16 @@ QString DesktopFolder()
   return SetDirName(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
 }
 
+QString ShortcutFileName(const QString& folder, const QString& name)
+{
+  QString safe = name;
+  for (QChar& c : safe) {
+    if (c == u'/' || c.unicode() < 32 || c.unicode() == 127)
+      c = u'_';
+  }
+  if (safe.count(u'.') == safe.size())
+    safe.prepend(u'_');
+  return SetDirName(folder) + safe + u".desktop"_s;
+}
+
 } // namespace ardanto::platform

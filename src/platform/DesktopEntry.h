@@ -35,4 +35,9 @@ int CreateDesktopShortcut(const TDesktopShortcut& shortcut);
 // The user's desktop folder, with trailing "/".
 QString DesktopFolder();
 
+// The .desktop file in folder for a shortcut the user named: a "/" or a
+// control character becomes "_", and an empty name or one of dots only gets a
+// "_" in front, so that whatever was typed names a file in that folder.
+QString ShortcutFileName(const QString& folder, const QString& name);
+
 } // namespace ardanto::platform

@@ -75,6 +75,24 @@ TEST(DesktopEntry, ExecArgumentsSurviveQuoting)
   EXPECT_EQ(ParseExec(exec), QStringList{u"/usr/bin/portkeep"_s} + awkward);
 }
 
+TEST(DesktopEntry, AShortcutsFileStaysInItsFolderWhateverItsName)
+{
+  const struct {
+    QString Name;
+    QString File;
+  } cases[] = {
+      {u"Backup tb-alpha"_s, u"Backup tb-alpha.desktop"_s},
+      {u"../../.bashrc"_s, u".._.._.bashrc.desktop"_s},
+      {u".."_s, u"_...desktop"_s},
+      {QString(), u"_.desktop"_s},
+      {u"a\nb\tc"_s, u"a_b_c.desktop"_s},
+      {u"Sicherung Jörg"_s, u"Sicherung Jörg.desktop"_s},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ShortcutFileName(u"/home/ann/Desktop"_s, c.Name), u"/home/ann/Desktop/"_s + c.File)
+        << c.Name.toStdString();
+}
+
 TEST(DesktopEntry, WritesAValidExecutableLauncher)
 {
   if (!HasProgram(u"desktop-file-validate"_s))
