@@ -7,6 +7,7 @@
 #include "common/IniFileUtils.h"
 #include "common/VolumePaths.h"
 #include "platform/Power.h"
+#include "quillbox/WindowTestSupport.h"
 #include "quillbox/gui/SelectProfileDlg.h"
 #include "support/RecordingEngine.h"
 #include "support/TestSupport.h"
@@ -43,22 +44,11 @@ using ardanto::test::TempDir;
 using ardanto::test::TRecordingEngine;
 using quillbox::TMainForm;
 
-class QuillboxWindowTest : public ::testing::Test {
+class QuillboxWindowTest : public quillbox::test::TWindowTest {
 protected:
   void SetUp() override
   {
-    const QString home = FDir.Path() + u"/home"_s;
-    ASSERT_TRUE(QDir().mkpath(home));
-    FHome = ardanto::test::CopyThunderbirdHome(home);
-    FEnvHome = std::make_unique<ScopedEnv>("HOME", home.toUtf8());
-    FEnvConfig = std::make_unique<ScopedEnv>("XDG_CONFIG_HOME", (FDir.Path() + u"/config"_s).toUtf8());
-    FWork = FDir.Path() + u"/work"_s;
-    ASSERT_TRUE(QDir().mkpath(FWork));
-    FOldFolder = QDir::currentPath();
-    QDir::setCurrent(FWork);
-    FEngine = std::make_unique<TRecordingEngine>(FWork);
-    FOldPower = ardanto::platform::SetPowerBackend(&FPower);
-    FBackup = FDir.Path() + u"/backup"_s;
+    TWindowTest::SetUp();
     FResponders.Question = [this](ardanto::ui::TQuestion& question) {
       Messages.append(question.Text);
       return (question.Buttons & ardanto::ui::dbCancel) ? ardanto::ui::dbCancel : ardanto::ui::dbOk;
@@ -70,50 +60,16 @@ protected:
   }
   void TearDown() override
   {
-    FWindow.reset();
+    TWindowTest::TearDown();
     quillbox::SetProfileResponder({});
-    ardanto::platform::SetPowerBackend(FOldPower);
-    QDir::setCurrent(FOldFolder);
   }
 
-  QString SettingsFile() const { return FDir.Path() + u"/config/Ardanto6/Quillbox.ini"_s; }
-  void WriteSettings(const QByteArray& config)
-  {
-    QDir().mkpath(QFileInfo(SettingsFile()).path());
-    ardanto::test::WriteFile(SettingsFile(), "[Config]\n" + config);
-  }
-  TMainForm& Open(const QStringList& arguments = {})
-  {
-    FWindow = std::make_unique<TMainForm>(arguments);
-    FWindow->show();
-    QApplication::processEvents();
-    return *FWindow;
-  }
-  template <typename T> T* Control(const char* name) const
-  {
-    T* control = FWindow->findChild<T*>(QLatin1StringView(name));
-    EXPECT_NE(control, nullptr) << name;
-    return control;
-  }
   QString TaskValue(const QString& section, const QString& key) const
   {
     return TUnicodeIniFile::CreateForRead(FWindow->State().BuTaskName).ReadString(section, key, u"?"_s);
   }
 
-  TempDir FDir;
-  ardanto::test::ThunderbirdHome FHome;
-  std::unique_ptr<ScopedEnv> FEnvHome;
-  std::unique_ptr<ScopedEnv> FEnvConfig;
-  QString FWork;
-  QString FOldFolder;
-  QString FBackup;
-  std::unique_ptr<TRecordingEngine> FEngine;
-  ardanto::platform::TRecordingPowerBackend FPower;
-  ardanto::platform::TPowerBackend* FOldPower = nullptr;
-  ardanto::ui::TScopedResponders FResponders;
-  QStringList Messages;
   QString FolderAnswer;
-  std::unique_ptr<TMainForm> FWindow;
 };
 
 TEST_F(QuillboxWindowTest, HoldsItsControlsAndTheFunctionsOfLaterVersionsAreOff)

@@ -9,6 +9,7 @@
 #include "platform/Power.h"
 #include "platform/ShellFileOps.h"
 #include "quillbox/MoveProfile.h"
+#include "quillbox/WindowTestSupport.h"
 #include "quillbox/gui/ChoiceDlg.h"
 #include "support/RecordingEngine.h"
 #include "support/TestSupport.h"
@@ -38,26 +39,12 @@ using ardanto::test::TRecordingEngine;
 using quillbox::TChoice;
 using quillbox::TMainForm;
 
-class QuillboxRestoreWindowTest : public ::testing::Test {
+class QuillboxRestoreWindowTest : public quillbox::test::TWindowTest {
 protected:
   void SetUp() override
   {
-    const QString home = FDir.Path() + u"/home"_s;
-    ASSERT_TRUE(QDir().mkpath(home));
-    FHome = ardanto::test::CopyThunderbirdHome(home);
-    FMail = FHome.ProfileFolder(u"alpha"_s);
-    FEnvHome = std::make_unique<ScopedEnv>("HOME", home.toUtf8());
-    FEnvConfig = std::make_unique<ScopedEnv>("XDG_CONFIG_HOME", (FDir.Path() + u"/config"_s).toUtf8());
-    FWork = FDir.Path() + u"/work"_s;
-    ASSERT_TRUE(QDir().mkpath(FWork));
-    FOldFolder = QDir::currentPath();
-    QDir::setCurrent(FWork);
-    FEngine = std::make_unique<TRecordingEngine>(FWork);
-    FOldPower = ardanto::platform::SetPowerBackend(&FPower);
-    FBackup = FDir.Path() + u"/backup"_s;
-    QDir().mkpath(FDir.Path() + u"/config/Ardanto6"_s);
-    ardanto::test::WriteFile(FDir.Path() + u"/config/Ardanto6/Quillbox.ini"_s,
-                             "[Config]\nBackupDirectory=" + FBackup.toUtf8() + "\nMailProfile=alpha\n");
+    TWindowTest::SetUp();
+    WriteAlphaSettings();
     FResponders.Question = [this](ardanto::ui::TQuestion& question) {
       Messages.append(question.Text);
       if (question.Buttons & ardanto::ui::dbYes)
@@ -73,28 +60,7 @@ protected:
       return ChoiceAnswers.isEmpty() ? -1 : ChoiceAnswers.takeFirst();
     });
   }
-  void TearDown() override
-  {
-    FWindow.reset();
-    quillbox::SetChoiceResponder({});
-    ardanto::platform::SetPowerBackend(FOldPower);
-    QDir::setCurrent(FOldFolder);
-  }
 
-  TMainForm& Open()
-  {
-    FWindow = std::make_unique<TMainForm>(QStringList());
-    FWindow->ThunderbirdProbe = [](const QStringList&) { return false; };
-    FWindow->show();
-    QApplication::processEvents();
-    return *FWindow;
-  }
-  template <typename T> T* Control(const char* name) const
-  {
-    T* control = FWindow->findChild<T*>(QLatin1StringView(name));
-    EXPECT_NE(control, nullptr) << name;
-    return control;
-  }
   void WriteBackup()
   {
     const QString source = FBackup + FMail;
@@ -104,22 +70,8 @@ protected:
     ASSERT_TRUE(quillbox::WriteBackupInfo(FBackup, u"alpha"_s, FMail, error));
   }
 
-  TempDir FDir;
-  ardanto::test::ThunderbirdHome FHome;
-  QString FMail;
-  std::unique_ptr<ScopedEnv> FEnvHome;
-  std::unique_ptr<ScopedEnv> FEnvConfig;
-  QString FWork;
-  QString FOldFolder;
-  QString FBackup;
-  std::unique_ptr<TRecordingEngine> FEngine;
-  ardanto::platform::TRecordingPowerBackend FPower;
-  ardanto::platform::TPowerBackend* FOldPower = nullptr;
-  ardanto::ui::TScopedResponders FResponders;
-  QStringList Messages;
   QStringList FolderAnswers;
   QList<int> ChoiceAnswers;
-  std::unique_ptr<TMainForm> FWindow;
 };
 
 TEST_F(QuillboxRestoreWindowTest, ARestoreIntoAnotherFolderFromTheWindowShowsTheProfilesNewPlace)
