@@ -19,6 +19,8 @@ namespace {
 std::atomic<TPowerBackend*> gBackend{nullptr};
 
 constexpr int kCallTimeoutMs = 25000;
+// A question asked while a dialog opens must not keep it from opening.
+constexpr int kQueryTimeoutMs = 3000;
 
 // One bus connection for one request; a test names its own bus in the
 // environment, and a new address must not reuse an older connection.
@@ -52,9 +54,11 @@ public:
     return reply.isValid() && reply.value();
   }
 
-  // True when the call was answered without an error.
+  // True when the call was answered without an error; answer (when given)
+  // gets the reply.
   bool Call(const QString& service, const QString& path, const QString& interface, const QString& method,
-            const QVariantList& arguments, QString& error)
+            const QVariantList& arguments, QString& error, QDBusMessage* answer = nullptr,
+            int timeoutMs = kCallTimeoutMs)
   {
     if (!FConnection.isConnected()) {
       const QString reason = FConnection.lastError().message();
@@ -63,9 +67,12 @@ public:
     }
     QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface, method);
     call.setArguments(arguments);
-    const QDBusMessage reply = FConnection.call(call, QDBus::Block, kCallTimeoutMs);
-    if (reply.type() == QDBusMessage::ReplyMessage)
+    const QDBusMessage reply = FConnection.call(call, QDBus::Block, timeoutMs);
+    if (reply.type() == QDBusMessage::ReplyMessage) {
+      if (answer)
+        *answer = reply;
       return true;
+    }
     error = reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage();
     if (error.isEmpty())
       error = _("No answer from ") + service;
@@ -160,6 +167,20 @@ bool TLogindPowerBackend::Request(TPowerAction action, QString& error)
   return system.Call(kLogind, kLogindPath, kLogindManager, method, {false}, error);
 }
 
+bool TLogindPowerBackend::CanHybridSleep()
+{
+  TBus system(QDBusConnection::SystemBus, "ARDANTO_SYSTEM_BUS_ADDRESS");
+  QString error;
+  QDBusMessage answer;
+  if (!system.Call(kLogind, kLogindPath, kLogindManager, u"CanHybridSleep"_s, {}, error, &answer, kQueryTimeoutMs))
+    return false;
+  const QVariantList values = answer.arguments();
+  if (values.isEmpty())
+    return false;
+  const QString can = values.front().toString();
+  return can == u"yes"_s || can == u"challenge"_s;
+}
+
 bool TRecordingPowerBackend::Request(TPowerAction action, QString& error)
 {
   Requests.push_back(action);
@@ -197,6 +218,11 @@ bool ShutDownWindows(TDownMode kind, QString* error)
 bool SuspendWindows(bool hibernate, QString* error)
 {
   return Carry(hibernate ? TPowerAction::Hibernate : TPowerAction::Suspend, error);
+}
+
+bool CanHybridSleep()
+{
+  return Backend().CanHybridSleep();
 }
 
 } // namespace ardanto::platform

@@ -24,26 +24,32 @@ public:
   virtual ~TPowerBackend() = default;
   // True when the request was accepted; otherwise error says why.
   virtual bool Request(TPowerAction action, QString& error) = 0;
+  // Whether the machine can suspend to memory and disk at once.
+  virtual bool CanHybridSleep() = 0;
 };
 
 // logind's Manager (PowerOff, Reboot, Suspend, Hibernate, never asking the
 // user) on the system bus, or on $ARDANTO_SYSTEM_BUS_ADDRESS when set. Log
 // off: GNOME's, KDE's or Xfce's session manager on the session bus
 // ($ARDANTO_SESSION_BUS_ADDRESS when set), else logind's TerminateSession of
-// $XDG_SESSION_ID (or of the caller's own session).
+// $XDG_SESSION_ID (or of the caller's own session). Hybrid sleep: logind's
+// CanHybridSleep answers "yes", or "challenge" (allowed after authentication).
 class TLogindPowerBackend : public TPowerBackend {
 public:
   bool Request(TPowerAction action, QString& error) override;
+  bool CanHybridSleep() override;
 };
 
 // Records what it is asked and answers as told: for tests.
 class TRecordingPowerBackend : public TPowerBackend {
 public:
   bool Request(TPowerAction action, QString& error) override;
+  bool CanHybridSleep() override { return HybridSleep; }
 
   std::vector<TPowerAction> Requests; // std::vector: equal empty lists compare without touching memory
   bool Accept = true;
   QString Error = QStringLiteral("Access denied");
+  bool HybridSleep = false;
 };
 
 // The backend the routines below use: logind unless one was set. Returns the
@@ -56,5 +62,8 @@ TPowerBackend* SetPowerBackend(TPowerBackend* backend);
 bool ShutDownWindows(TDownMode kind, QString* error = nullptr);
 // Standby, or hibernation.
 bool SuspendWindows(bool hibernate, QString* error = nullptr);
+
+// Whether hybrid sleep can be offered; false when the service cannot be asked.
+bool CanHybridSleep();
 
 } // namespace ardanto::platform

@@ -142,9 +142,10 @@ public:
     return calls;
   }
 
-  void StartLogind()
+  void StartLogind(const QStringList& parameters = {})
   {
-    StartMock(u"org.freedesktop.login1"_s, {u"--system"_s, u"--template"_s, u"logind"_s}, LogindLog());
+    StartMock(u"org.freedesktop.login1"_s, QStringList{u"--system"_s, u"--template"_s, u"logind"_s} + parameters,
+              LogindLog());
   }
   QString LogindLog() const { return FDir.File(u"logind.log"_s); }
 
@@ -211,6 +212,20 @@ TEST_F(PrivateBusTest, LogOffGoesThroughTheSessionManager)
   EXPECT_EQ(Calls(LogindLog()), QStringList()) << "the session manager ends the session itself";
 }
 
+class HybridSleepTest : public PrivateBusTest, public ::testing::WithParamInterface<std::pair<const char*, bool>> {};
+
+TEST_P(HybridSleepTest, LogindsAnswerDecides)
+{
+  const auto [answer, offered] = GetParam();
+  StartLogind({u"-p"_s, u"{\"CanHybridSleep\": \""_s + QLatin1StringView(answer) + u"\"}"_s});
+  EXPECT_EQ(CanHybridSleep(), offered);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, HybridSleepTest,
+                         ::testing::Values(std::pair{"yes", true}, std::pair{"challenge", true}, std::pair{"no", false},
+                                           std::pair{"na", false}),
+                         [](const auto& info) { return std::string(info.param.first); });
+
 TEST(LogindPowerBackend, NoBusIsAFailureWithAReason)
 {
   TempDir dir;
@@ -222,6 +237,7 @@ TEST(LogindPowerBackend, NoBusIsAFailureWithAReason)
     EXPECT_FALSE(logind.Request(action, error));
     EXPECT_FALSE(error.isEmpty());
   }
+  EXPECT_FALSE(logind.CanHybridSleep()) << "nobody to ask offers nothing";
 }
 
 } // namespace
