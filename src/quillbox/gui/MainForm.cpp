@@ -4,12 +4,14 @@
 #include "common/Errors.h"
 #include "common/FileUtils.h"
 #include "common/InitProg.h"
+#include "common/PathUtils.h"
 #include "common/PlaceHolders.h"
 #include "common/Translate.h"
 #include "common/VolumePaths.h"
 #include "mail/MailTest.h"
 #include "mail/gui/BuMailDlg.h"
 #include "mail/mMailer10.h"
+#include "platform/DesktopEntry.h"
 #include "quillbox/MoveProfile.h"
 #include "quillbox/RestoreRun.h"
 #include "quillbox/ThunderbirdRunning.h"
@@ -17,12 +19,14 @@
 #include "quillbox/gui/SelectProfileDlg.h"
 #include "ui/Application.h"
 #include "ui/BusyGuard.h"
+#include "ui/DesktopIconDialog.h"
 #include "ui/Dialogs.h"
 #include "ui/DirectoryDialog.h"
 #include "ui/HelpKeys.h"
 #include "ui/ListEditor.h"
 #include "ui/PasswordDialog.h"
 #include "ui/PlaceHolderDialog.h"
+#include "ui/ShowFilesDialog.h"
 #include "ui/TextViewer.h"
 
 #include <QAccessible>
@@ -187,7 +191,6 @@ void TMainForm::BuildWindow()
   edMailDir = ReadOnlyField(gbProfile, "edMailDir");
   laMailDir->setBuddy(edMailDir);
   bbShowFiles = Button(gbProfile, "bbShowFiles", _("Show files"), _("Show files"), QStyle::SP_FileDialogContentsView);
-  NotYet(bbShowFiles);
   auto* profileGrid = new QGridLayout(gbProfile);
   profileGrid->addWidget(laProfile, 0, 0);
   profileGrid->addWidget(edProfile, 0, 1);
@@ -355,8 +358,7 @@ void TMainForm::BuildWindow()
   bbBackupShortcut = Button(gbBackup, "bbBackupShortcut", _("Shortcut…"), _("Create Desktop shortcut to start backup"),
                             QStyle::SP_DesktopIcon);
   bbShowLog = Button(gbBackup, "bbShowLog", _("Log"), _("Show backup log file"), QStyle::SP_FileDialogDetailedView);
-  for (QPushButton* b : {bbWinTask, bbBackupShortcut})
-    NotYet(b);
+  NotYet(bbWinTask);
   auto* backupRow = new QHBoxLayout(gbBackup);
   for (QPushButton* b : {bbBackup, bbWinTask, bbBackupShortcut, bbShowLog})
     backupRow->addWidget(b);
@@ -471,6 +473,8 @@ void TMainForm::WireControls()
   connect(bbBackup, &QPushButton::clicked, this, [this] { bbBackupClick(); });
   connect(bbRestore, &QPushButton::clicked, this, [this] { bbRestoreClick(); });
   connect(bbMove, &QPushButton::clicked, this, [this] { bbMoveClick(); });
+  connect(bbBackupShortcut, &QPushButton::clicked, this, [this] { Exclusive([this] { bbBackupShortcutClick(); }); });
+  connect(bbShowFiles, &QPushButton::clicked, this, [this] { Exclusive([this] { bbShowFilesClick(); }); });
   connect(bbShowLog, &QPushButton::clicked, this, [this] { Exclusive([this] { bbShowLogClick(); }); });
   connect(bbInfo, &QPushButton::clicked, this, [this] { Exclusive([this] { bbInfoClick(); }); });
   connect(bbHelp, &QPushButton::clicked, this, [this] { ui::OpenHelp(this, kHelpPage); });
@@ -791,6 +795,40 @@ void TMainForm::EditExcludedTypes()
   };
   if (EditFilterList(_("File types to be excluded"), FState.ExcludedTypes, editor))
     FillList(lbExcludedTypes, FState.ExcludedTypes);
+}
+
+void TMainForm::bbBackupShortcutClick()
+{
+  if (FState.BuTaskName.isEmpty() || !FState.HasBackupDir())
+    return;
+  ui::TDesktopIconDialog dialog(this);
+  int runAs = -1;
+  QString options = FState.StatusOptions(false);
+  QString description = _("Thunderbird mail backup") + u": "_s + edProfile->text();
+  QString name = _("Backup ") + DelExt(ExtractFileName(FState.BuTaskName));
+  if (!dialog.Execute(gbBackup->title(), QuoteIfBlank(edProfile->text()), runAs, options, description, name))
+    return;
+  platform::TDesktopShortcut shortcut;
+  shortcut.FileName = platform::ShortcutFileName(platform::DesktopFolder(), name);
+  if (QFileInfo::exists(shortcut.FileName) &&
+      !AskYesNo(FormatText(_("Replace existing desktop shortcut \"%s\"?"), {name})))
+    return;
+  // The task the shortcut starts; a shortcut that cannot be made leaves it saved.
+  if (!FState.SaveUnattendedTask())
+    return;
+  shortcut.Name = name;
+  shortcut.Comment = description;
+  shortcut.Program = QCoreApplication::applicationFilePath();
+  shortcut.Arguments = QStringList{FState.MailProfile} + SplitCommandLine(options);
+  shortcut.WorkingFolder = FState.JobDir;
+  shortcut.Icon = u"quillbox"_s;
+  if (const int error = platform::CreateDesktopShortcut(shortcut))
+    ShowError(_("Error creating desktop shortcut!") + u"\r\n"_s + SystemErrorText(error));
+}
+
+void TMainForm::bbShowFilesClick()
+{
+  ui::TShowFilesDialog::Execute(this, _("Mail profile") + u": "_s + edProfile->text(), FState.MailDir);
 }
 
 void TMainForm::bbShowLogClick()

@@ -67,6 +67,8 @@ public:
   void bbRestoreClick();
   void bbMoveClick();
   void bbShowLogClick();
+  void bbShowFilesClick();
+  void bbBackupShortcutClick();
   // Test hook: runs whenever the window processes events while the engine
   // runs or a move copies.
   std::function<void()> OnEngineEvents;
