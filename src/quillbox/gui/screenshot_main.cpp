@@ -1,11 +1,14 @@
-// Grabs the main window for the README. Not installed; scripts/screenshots
+// Grabs Quillbox's windows for the README. Not installed; scripts/screenshots
 // runs it with a prepared HOME (Thunderbird profiles, settings, an engine).
-//   quillbox-screenshot FILE.png [dark]
+//   quillbox-screenshot FILE.png [light|dark] [main|shortcut]
+// "shortcut" grabs the dialog that the window's button opens,
+// and cancel it, so that nothing is written.
 
 #include "quillbox/gui/MainForm.h"
 #include "ui/Styles.h"
 
 #include <QApplication>
+#include <QTimer>
 
 int main(int argc, char** argv)
 {
@@ -14,10 +17,32 @@ int main(int argc, char** argv)
   if (args.size() < 2)
     return 2;
   ardanto::ui::ApplyStyle(app, args.size() > 2 && args[2] == QStringLiteral("dark"));
+  const QString what = args.size() > 3 ? args[3] : QStringLiteral("main");
   quillbox::TMainForm window({});
   window.show();
   if (window.Stopped())
     return 1;
   QApplication::processEvents();
-  return window.grab().save(args[1]) ? 0 : 1;
+  if (what == QStringLiteral("main"))
+    return window.grab().save(args[1]) ? 0 : 1;
+
+  bool saved = false;
+  auto* timer = new QTimer(&window);
+  QObject::connect(timer, &QTimer::timeout, [&] {
+    if (QWidget* dialog = QApplication::activeModalWidget()) {
+      timer->stop();
+      saved = dialog->grab().save(args[1]);
+      dialog->close();
+    }
+  });
+  timer->start(50);
+  QTimer::singleShot(10000, &app, [&] {
+    if (QWidget* dialog = QApplication::activeModalWidget())
+      dialog->close();
+  });
+  if (what == QStringLiteral("shortcut"))
+    window.bbBackupShortcutClick();
+  else
+    return 2;
+  return saved ? 0 : 1;
 }
