@@ -23,6 +23,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <memory>
 #include <optional>
 
@@ -81,7 +83,12 @@ public:
   void ShowPlainError(const QString& text) override { Messages.append(text); }
   void ShowInfo(const QString& text) override { Messages.append(text); }
   QString Caption() const override { return u"Quillbox"_s; }
-  bool ThunderbirdRunning(const QStringList& folders) override { return quillbox::ThunderbirdRunning(folders); }
+  // The profiles' own locks only: a Thunderbird that another test runs at
+  // the same time is no Thunderbird of these profiles.
+  bool ThunderbirdRunning(const QStringList& folders) override
+  {
+    return std::any_of(folders.begin(), folders.end(), [](const QString& f) { return quillbox::ProfileInUse(f); });
+  }
 
   int Button = 1; // Continue
   bool Clear = true;
