@@ -5,6 +5,7 @@
 #include "quillbox/gui/MainForm.h"
 
 #include "common/IniFileUtils.h"
+#include "common/LangUtils.h"
 #include "common/VolumePaths.h"
 #include "platform/Power.h"
 #include "quillbox/WindowTestSupport.h"
@@ -386,3 +387,19 @@ TEST_F(QuillboxWindowTest, SendMailOpensTheMailSettingsAndCancelLeavesItOff)
   EXPECT_FALSE(Control<QCheckBox>("cbSendMail")->isChecked());
   EXPECT_FALSE(window.State().Task.SendMail());
 }
+
+namespace {
+
+// The system's texts that name Windows services stay the source texts; the
+// English catalogue says what the program uses on Linux.
+TEST_F(QuillboxWindowTest, InEnglishTheTextsNameTheLinuxServices)
+{
+  ardanto::ActivateLanguage(u"en"_s, {u"quillbox"_s, u"ardanto-lib"_s});
+  WriteAlphaSettings();
+  Open();
+  const QString hint = Control<QPushButton>("bbWinTask")->toolTip();
+  ardanto::ActivateLanguage(u"c"_s, {u"quillbox"_s, u"ardanto-lib"_s});
+  EXPECT_TRUE(hint.startsWith(u"Create scheduled task"_s)) << hint.toStdString();
+}
+
+} // namespace
