@@ -224,7 +224,7 @@ TEST_P(HybridSleepTest, LogindsAnswerDecides)
 INSTANTIATE_TEST_SUITE_P(Answers, HybridSleepTest,
                          ::testing::Values(std::pair{"yes", true}, std::pair{"challenge", true}, std::pair{"no", false},
                                            std::pair{"na", false}),
-                         [](const auto& info) { return std::string(info.param.first); });
+                         [](const auto& answer) { return std::string(answer.param.first); });
 
 TEST(LogindPowerBackend, NoBusIsAFailureWithAReason)
 {
