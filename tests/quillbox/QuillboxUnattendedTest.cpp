@@ -10,6 +10,8 @@
 #include "common/IniFileUtils.h"
 #include "common/InitProg.h"
 #include "platform/DesktopEntry.h"
+#include "scheduler/WinTask.h"
+#include "scheduler/gui/TaskSchedDlg.h"
 #include "ui/ShowFilesDialog.h"
 #include "ui/TextViewer.h"
 
@@ -90,6 +92,85 @@ protected:
   QString FDesktop;
   ardanto::ui::TDialogButton Answer = ardanto::ui::dbYes;
 };
+
+TEST_F(QuillboxUnattendedTest, TheScheduledBackupOfAProfileIsCreatedRunEditedAndRemoved)
+{
+  WriteSettings("BackupDirectory=" + FBackup.toUtf8() + "\nMailProfile=alpha\nStatusWindow=3\nWaitTime=12\n");
+  TMainForm& window = Open();
+  QPushButton* button = Control<QPushButton>("bbWinTask");
+  ASSERT_TRUE(button->isEnabled());
+  QStringList prompts;
+  FResponders.Text = [&](const QString& label, QString& value) {
+    prompts.append(label + u" "_s + value);
+    return true;
+  };
+  QStringList choices;
+  QList<int> answers;
+  quillbox::SetChoiceResponder([&](quillbox::TChoice& choice) {
+    choices.append(choice.Title + u"|"_s + choice.Buttons.join(u',') + u"|"_s + choice.Text.section(u"\r\n"_s, 0, 0));
+    return answers.isEmpty() ? -1 : answers.takeFirst();
+  });
+
+  // No task yet: the wizard opens for a new one, weekly on Mondays.
+  WhenOpen<ardanto::TTaskScheduleDialog>([](ardanto::TTaskScheduleDialog* wizard) {
+    Find<QRadioButton>(wizard, "rbWeekly")->click();
+    Find<QPushButton>(wizard, "bbNext")->click();
+    Find<QPushButton>(wizard, "bbNext")->click(); // Done
+  });
+  button->click();
+  EXPECT_EQ(Messages, QStringList());
+  EXPECT_EQ(prompts, QStringList(u"Name of new scheduled task: Quillbox-alpha"_s));
+  EXPECT_EQ(choices, QStringList());
+  ASSERT_EQ(FTasks.Registrations.size(), 1);
+  ardanto::scheduler::TMemoryTaskData* data = FTasks.Task(u"\\Quillbox-alpha"_s);
+  ASSERT_NE(data, nullptr);
+  {
+    ardanto::TWinTask task(data->Definition);
+    EXPECT_EQ(task.UserData(), u"Quillbox-alpha"_s);
+    ASSERT_GE(task.ActionCount(), 1);
+    EXPECT_EQ(task.GetAction(0)->Path(), QCoreApplication::applicationFilePath());
+    EXPECT_EQ(task.GetAction(0)->Arguments(), u"alpha /prompt:error /wait:12 /status:normal /hide /force"_s);
+    ASSERT_EQ(task.TriggerCount(), 1);
+    EXPECT_EQ(task.GetTrigger(0)->TriggerType(), ardanto::ttWeekly);
+  }
+  EXPECT_TRUE(QFileInfo::exists(window.State().BuTaskName)) << "the task the schedule starts is saved";
+
+  // Found again by its key: run it, then edit it to daily, then remove it.
+  answers = {0};
+  button->click();
+  ASSERT_EQ(choices.size(), 1);
+  EXPECT_EQ(choices[0], u"Scheduled task for mail profile: alpha|Run,Edit,Remove|Status: Ready"_s);
+  EXPECT_EQ(data->Runs, 1);
+
+  answers = {1};
+  WhenOpen<ardanto::TTaskScheduleDialog>([](ardanto::TTaskScheduleDialog* wizard) {
+    Find<QRadioButton>(wizard, "rbDaily")->click();
+    Find<QPushButton>(wizard, "bbNext")->click();
+    Find<QPushButton>(wizard, "bbNext")->click();
+  });
+  button->click();
+  ASSERT_EQ(FTasks.Registrations.size(), 2);
+  data = FTasks.Task(u"\\Quillbox-alpha"_s);
+  ASSERT_NE(data, nullptr);
+  {
+    ardanto::TWinTask task(data->Definition);
+    ASSERT_EQ(task.TriggerCount(), 1);
+    EXPECT_EQ(task.GetTrigger(0)->TriggerType(), ardanto::ttDaily);
+  }
+
+  answers = {2};
+  button->click();
+  EXPECT_EQ(FTasks.Task(u"\\Quillbox-alpha"_s), nullptr);
+  EXPECT_EQ(Messages, QStringList());
+
+  // Without a scheduler the button says so.
+  FTasks.Running = false;
+  Open();
+  Messages.clear();
+  Control<QPushButton>("bbWinTask")->click();
+  ASSERT_EQ(Messages.size(), 1);
+  EXPECT_TRUE(Messages[0].contains(u"Task Scheduler"_s)) << Messages[0].toStdString();
+}
 
 TEST_F(QuillboxUnattendedTest, TheShortcutStartsAnUnattendedBackupOfTheProfileWithTheChosenOptions)
 {

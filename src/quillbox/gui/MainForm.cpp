@@ -17,6 +17,8 @@
 #include "quillbox/ThunderbirdRunning.h"
 #include "quillbox/gui/ChoiceDlg.h"
 #include "quillbox/gui/SelectProfileDlg.h"
+#include "scheduler/WinTask.h"
+#include "scheduler/gui/TaskSchedDlg.h"
 #include "ui/Application.h"
 #include "ui/BusyGuard.h"
 #include "ui/DesktopIconDialog.h"
@@ -67,14 +69,6 @@ QPushButton* Button(QWidget* parent, const char* name, const QString& text, cons
   if (icon != QStyle::SP_CustomBase)
     button->setIcon(parent->style()->standardIcon(icon));
   return button;
-}
-
-// A button whose function a later version of the program brings: there, but
-// not pretending to work.
-void NotYet(QPushButton* button)
-{
-  button->setEnabled(false);
-  button->setToolTip(button->toolTip() + u"\n"_s + _("(comes with a later version)"));
 }
 
 QCheckBox* CheckBox(QWidget* parent, const char* name, const QString& text)
@@ -132,6 +126,8 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QMainWindo
   BuildWindow();
   FState.Create(arguments);
   FPrinter = ui::ReadPrinterSettings(FState.EngineSettingsFile);
+  FTaskSchedStatus = ConnectTaskScheduler(FTaskScheduler);
+  FScheduleDialog = std::make_unique<TTaskScheduleDialog>(this);
   FProfileDialog = std::make_unique<TSelectProfileDialog>(this);
   setWindowTitle(FState.ProgTitle + u" - "_s + _("Backup of Thunderbird mail data"));
   if (FState.Top >= 0 && FState.Left >= 0)
@@ -358,7 +354,6 @@ void TMainForm::BuildWindow()
   bbBackupShortcut = Button(gbBackup, "bbBackupShortcut", _("Shortcut…"), _("Create Desktop shortcut to start backup"),
                             QStyle::SP_DesktopIcon);
   bbShowLog = Button(gbBackup, "bbShowLog", _("Log"), _("Show backup log file"), QStyle::SP_FileDialogDetailedView);
-  NotYet(bbWinTask);
   auto* backupRow = new QHBoxLayout(gbBackup);
   for (QPushButton* b : {bbBackup, bbWinTask, bbBackupShortcut, bbShowLog})
     backupRow->addWidget(b);
@@ -473,6 +468,7 @@ void TMainForm::WireControls()
   connect(bbBackup, &QPushButton::clicked, this, [this] { bbBackupClick(); });
   connect(bbRestore, &QPushButton::clicked, this, [this] { bbRestoreClick(); });
   connect(bbMove, &QPushButton::clicked, this, [this] { bbMoveClick(); });
+  connect(bbWinTask, &QPushButton::clicked, this, [this] { Exclusive([this] { bbWinTaskClick(); }); });
   connect(bbBackupShortcut, &QPushButton::clicked, this, [this] { Exclusive([this] { bbBackupShortcutClick(); }); });
   connect(bbShowFiles, &QPushButton::clicked, this, [this] { Exclusive([this] { bbShowFilesClick(); }); });
   connect(bbShowLog, &QPushButton::clicked, this, [this] { Exclusive([this] { bbShowLogClick(); }); });
@@ -613,6 +609,8 @@ void TMainForm::Stop()
 
 void TMainForm::FormShow()
 {
+  if (FTaskSchedStatus >= 0)
+    FScheduleDialog->InitTaskScheduler(FTaskScheduler.get());
   FDirectoryDialog = std::make_unique<ui::TDirectoryDialog>(FState.IniName, u"Directories"_s);
   // One mail sender for the program's lifetime: the test mails of the mail
   // settings go through it.
@@ -795,6 +793,46 @@ void TMainForm::EditExcludedTypes()
   };
   if (EditFilterList(_("File types to be excluded"), FState.ExcludedTypes, editor))
     FillList(lbExcludedTypes, FState.ExcludedTypes);
+}
+
+void TMainForm::bbWinTaskClick()
+{
+  if (FState.BuTaskName.isEmpty() || !FState.HasBackupDir())
+    return;
+  if (!FScheduleDialog->IsAvailable()) {
+    ShowError(TaskSchedulerConnectionErrorText(FTaskSchedStatus));
+    return;
+  }
+  if (!FState.SaveUnattendedTask())
+    return;
+  int index = FScheduleDialog->GetUserTask(paQuillbox, FState.MailProfile);
+  enum { chRun, chEdit, chRemove };
+  int choice = chEdit;
+  if (index > 0) {
+    TChoice question;
+    question.Title = _("Scheduled task for mail profile: ") + FState.MailProfile;
+    question.Text = FScheduleDialog->GetStatus(index);
+    question.Buttons = {_("Run"), _("Edit"), _("Remove")};
+    choice = Choose(question);
+  } else {
+    index = -1;
+  }
+  switch (choice) {
+  case chEdit: {
+    const QString arguments = FState.UnattendedArguments(FState.StatusOptions(false));
+    while (FScheduleDialog->Execute(index, paQuillbox, QString(), FState.MailProfile, arguments, false) == srRetry) {
+    }
+    break;
+  }
+  case chRun:
+    FScheduleDialog->RunTask(index);
+    break;
+  case chRemove:
+    FScheduleDialog->DeleteTask(index);
+    break;
+  default:
+    break; // Cancel
+  }
 }
 
 void TMainForm::bbBackupShortcutClick()

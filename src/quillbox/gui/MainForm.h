@@ -26,7 +26,9 @@ class QTabWidget;
 
 namespace ardanto {
 class TmMailer;
-}
+class TTaskScheduleDialog;
+class TWinTaskScheduler;
+} // namespace ardanto
 
 namespace ardanto::ui {
 class TDirectoryDialog;
@@ -68,6 +70,7 @@ public:
   void bbMoveClick();
   void bbShowLogClick();
   void bbShowFilesClick();
+  void bbWinTaskClick();
   void bbBackupShortcutClick();
   // Test hook: runs whenever the window processes events while the engine
   // runs or a move copies.
@@ -131,6 +134,11 @@ private:
   std::unique_ptr<ardanto::ui::TDirectoryDialog> FDirectoryDialog;
   std::unique_ptr<ardanto::TmMailer> FMailer;
   ardanto::ui::TPrinterSettings FPrinter; // of the log viewer, read at start-up
+  // The connection to the task scheduler, made once at start-up; a negative
+  // status means scheduling is not available.
+  std::unique_ptr<ardanto::TWinTaskScheduler> FTaskScheduler;
+  std::int32_t FTaskSchedStatus = -1; // an HRESULT
+  std::unique_ptr<ardanto::TTaskScheduleDialog> FScheduleDialog;
   bool FShown = false;
   bool FStopped = false;
   bool FUnattended = false;
