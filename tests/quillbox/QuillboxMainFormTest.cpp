@@ -10,6 +10,8 @@
 #include "platform/Power.h"
 #include "quillbox/WindowTestSupport.h"
 #include "quillbox/gui/SelectProfileDlg.h"
+#include "scheduler/editor/ScheduleEditor.h"
+#include "scheduler/gui/TaskSchedDlg.h"
 #include "support/RecordingEngine.h"
 #include "support/TestSupport.h"
 #include "support/ThunderbirdProfiles.h"
@@ -393,8 +395,12 @@ TEST_F(QuillboxWindowTest, InEnglishTheTextsNameTheLinuxServices)
   WriteAlphaSettings();
   Open();
   const QString hint = Control<QPushButton>("bbWinTask")->toolTip();
+  const QString wizard = FWindow->findChild<ardanto::TTaskScheduleDialog*>()->windowTitle();
+  const QString noScheduler = ardanto::TaskSchedulerConnectionErrorText(ardanto::kSchedulerNotRunning);
   ardanto::ActivateLanguage(u"c"_s, {u"quillbox"_s, u"ardanto-lib"_s});
   EXPECT_TRUE(hint.startsWith(u"Create scheduled task"_s)) << hint.toStdString();
+  EXPECT_TRUE(wizard.startsWith(u"Scheduled Task Wizard"_s)) << wizard.toStdString();
+  EXPECT_TRUE(noScheduler.contains(u"systemd user manager"_s)) << noScheduler.toStdString();
 }
 
 } // namespace

@@ -1,10 +1,14 @@
 // Grabs Quillbox's windows for the README. Not installed; scripts/screenshots
 // runs it with a prepared HOME (Thunderbird profiles, settings, an engine).
-//   quillbox-screenshot FILE.png [light|dark] [main|shortcut]
-// "shortcut" grabs the dialog that the window's button opens,
-// and cancel it, so that nothing is written.
+//   quillbox-screenshot FILE.png [light|dark] [main|shortcut|schedule]
+// "shortcut" and "schedule" grab the dialog that the window's button opens
+// and cancel it, so that nothing is written; the schedule is made on the
+// scheduler's memory backend, never the user's timers.
 
 #include "quillbox/gui/MainForm.h"
+#include "scheduler/TaskPlatform.h"
+#include "scheduler/backends/memory/MemoryTaskPlatform.h"
+#include "ui/Dialogs.h"
 #include "ui/Styles.h"
 
 #include <QApplication>
@@ -18,6 +22,11 @@ int main(int argc, char** argv)
     return 2;
   ardanto::ui::ApplyStyle(app, args.size() > 2 && args[2] == QStringLiteral("dark"));
   const QString what = args.size() > 3 ? args[3] : QStringLiteral("main");
+  ardanto::scheduler::TMemoryTaskPlatform memoryTasks;
+  ardanto::scheduler::SetTaskPlatform(&memoryTasks);
+  // The name of a new scheduled task is taken as proposed.
+  ardanto::ui::TScopedResponders responders;
+  responders.Text = [](const QString&, QString&) { return true; };
   quillbox::TMainForm window({});
   window.show();
   if (window.Stopped())
@@ -42,6 +51,8 @@ int main(int argc, char** argv)
   });
   if (what == QStringLiteral("shortcut"))
     window.bbBackupShortcutClick();
+  else if (what == QStringLiteral("schedule"))
+    window.bbWinTaskClick();
   else
     return 2;
   return saved ? 0 : 1;
