@@ -125,8 +125,11 @@ public:
     FMocks.push_back(std::move(mock));
     QElapsedTimer timer;
     timer.start();
+    // Python starting dbusmock can take long on a loaded machine; a mock that
+    // ended is a failure at once.
     while (!Bus().interface()->isServiceRegistered(name).value()) {
-      ASSERT_LT(timer.elapsed(), 20000) << "dbusmock did not take " << name.toStdString();
+      ASSERT_EQ(FMocks.back()->state(), QProcess::Running) << "dbusmock ended without taking " << name.toStdString();
+      ASSERT_LT(timer.elapsed(), 90000) << "dbusmock did not take " << name.toStdString();
       QThread::msleep(50);
     }
   }
