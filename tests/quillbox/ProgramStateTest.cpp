@@ -3,6 +3,7 @@
 // through the recording backend.
 
 #include "quillbox/ProgramState.h"
+#include "quillbox/Startup.h"
 
 #include "common/IniFileUtils.h"
 #include "common/InitProg.h"
@@ -490,6 +491,25 @@ TEST_F(ProgramStateTest, TheProfileComesFromTheCommandLineTheSettingsOrTheDefaul
   EXPECT_EQ(state.ReTaskName, state.JobDir + u"tb-beta.rsj"_s);
   EXPECT_FALSE(state.ChooseProfile(u"ghost"_s));
   EXPECT_EQ(state.MailProfile, u"beta"_s);
+}
+
+} // namespace
+
+namespace {
+
+// A scheduled task starts Quillbox with this text as its command line: a
+// profile whose name holds a blank must come back as that one profile.
+TEST_F(ProgramStateTest, AnUnattendedCommandLineGivesTheProfileBackWhole)
+{
+  TProgramState& state = Create({});
+  for (const QString& profile : {u"alpha"_s, u"Default User"_s}) {
+    state.MailProfile = profile;
+    const QStringList items = ardanto::SplitCommandLine(state.UnattendedArguments(u" /prompt:quiet /force"_s));
+    const quillbox::TCommandLine line = quillbox::ParseCommandLine(items);
+    EXPECT_EQ(line.MailProfile, profile);
+    EXPECT_TRUE(line.Force);
+    EXPECT_EQ(line.StatusPrompt, 2);
+  }
 }
 
 } // namespace
